@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing velta36 needs on Debian 12. Idempotent;
+# run as root (or through sudo). Packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  libjsoncpp-dev libboost-dev libboost-date-time-dev libsqlite3-dev sqlite3
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  valgrind
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
