@@ -1,0 +1,31 @@
+#include "door_tracking.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "velta36.h"
+#include "velta36_event.hxx"
+
+namespace velta36 {
+
+const char* const kNoCard = "00000000";
+
+velta36_event NewDoorEvent(const VELTA36& device)
+{
+    velta36_event event;
+    event.data_id = device.DataId();
+    return event;
+}
+
+void StoreAndTrack(VELTA36& device, velta36_event& event)
+{
+    device.SaveDoorEvent(event);
+    if (event.ReaderChannel >= 1 && event.ReaderChannel <= 4)
+        device.lastEventType[event.ReaderChannel - 1] = static_cast<uint8_t>(event.EventType);
+}
+
+boost::posix_time::ptime LocalNow()
+{
+    return boost::posix_time::second_clock::local_time();
+}
+
+}  // namespace velta36
