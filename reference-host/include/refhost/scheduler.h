@@ -1,0 +1,152 @@
+// The host's polling scheduler: one thread per serial line, the devices of a
+// line polled in turn, one exchange at a time. An exchange is a polling round
+// (RefreshStatus, then every received chunk to process until the device ends
+// it) or a control command queued from another thread (DeviceIoControl, driven
+// to its end the same way, then the result query). A reply that does not come
+// in time ends the exchange from the host's side: Reset, flush the line.
+#ifndef VELTA36_REFHOST_SCHEDULER_H
+#define VELTA36_REFHOST_SCHEDULER_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <json/json.h>
+
+#include "ZRMController.h"
+#include "refhost/device_host.h"
+#include "refhost/plugin_loader.h"
+#include "refhost/transport.h"
+
+namespace refhost {
+
+// Longest reply the controllers on our lines send: a full event batch.
+const std::size_t kMaxReplyBytes = 236;
+
+// Time a request may take to be answered: the request and the longest reply
+// on the wire (10 bits a byte) plus the controller's turnaround.
+std::chrono::milliseconds ReplyTimeout(int32_t baud, std::size_t requestBytes,
+                                       std::chrono::milliseconds turnaround);
+
+struct DeviceProgress {
+    std::string name;
+    std::size_t line = 0;
+    uint32_t roundsStarted = 0;
+    uint32_t roundsCompleted = 0;   // rounds that published their record
+    uint32_t timeouts = 0;          // exchanges the host had to end itself
+    uint32_t controlsRun = 0;
+    uint64_t framesSent = 0;
+    uint64_t bytesReceived = 0;
+};
+
+struct ControlOutcome {
+    int32_t ioResult = 0;        // what DeviceIoControl returned
+    bool started = false;        // the command sent a frame
+    bool timedOut = false;       // the line went quiet before the sequence ended
+    int32_t controlResult = -1;  // the result query's answer (1: carried out)
+};
+
+struct TraceRecord {
+    enum class Direction { Sent, Received };
+    Direction direction;
+    std::chrono::system_clock::time_point when;
+    std::size_t line;
+    std::string device;   // the device whose exchange it belongs to
+    std::vector<unsigned char> bytes;
+};
+
+class Scheduler {
+public:
+    struct Options {
+        uint32_t maxRounds = 0;                              // per device; 0: no limit
+        bool poll = true;                                    // false: controls only
+        std::chrono::milliseconds interval{0};               // pause between cycles
+        std::chrono::milliseconds turnaround{300};           // controller reply margin
+        int32_t resultQueryCode = 0;                         // any non-command code
+    };
+
+    using EventObserver = std::function<void(std::size_t device, const HostEvent&)>;
+    using TraceObserver = std::function<void(const TraceRecord&)>;
+    // Called on the line's thread after each cycle over its devices; true
+    // ends the line.
+    using CycleCheck = std::function<bool(std::size_t line)>;
+
+    explicit Scheduler(Options options);
+    ~Scheduler();
+    Scheduler(const Scheduler&) = delete;
+    Scheduler& operator=(const Scheduler&) = delete;
+
+    // Set up before start().
+    std::size_t addLine(const std::string& name, std::unique_ptr<Transport> transport, int32_t baud);
+    // Attaches the device to a host of its own on the line, then Init and
+    // InitSetting with the configuration; exceptions of the device's
+    // settings code reach the caller. Returns the device's number.
+    std::size_t addDevice(std::size_t line, const std::string& name, DeviceHandle device,
+                          const Json::Value& config);
+    void setEventObserver(EventObserver observer);
+    void setTraceObserver(TraceObserver observer);
+    void setCycleCheck(CycleCheck check);
+
+    void start();
+    // Lines finish the exchange in progress, then end. Safe from any thread.
+    void stop();
+    // Like stop, but an exchange in progress is cut short (Reset, flush).
+    void abort();
+    // Blocks until every line has ended.
+    void wait();
+    bool finished() const;
+
+    // Queues a control command for the device; it runs between exchanges.
+    // The future fails with std::runtime_error when the line ends first.
+    std::future<ControlOutcome> submitControl(std::size_t device, int32_t code, const std::string& argument);
+
+    std::vector<DeviceProgress> progress() const;
+    uint64_t completedRounds() const;
+    // One message per line that ended on an error (empty when none did).
+    std::vector<std::string> errors() const;
+
+    ZRMSPDevice& device(std::size_t index);
+    std::size_t deviceCount() const;
+
+private:
+    struct Control;
+    struct Device;
+    struct Line;
+
+    void runLine(Line& line);
+    void runCycle(Line& line);
+    void runControls(Line& line, Device& device);
+    void runRound(Line& line, Device& device);
+    // Feeds replies to the device until it ends the exchange; false on time-out.
+    bool driveExchange(Line& line, Device& device);
+    void failPending(Line& line, const std::string& why);
+    bool waitBetweenCycles(Line& line);
+    bool lineDone(const Line& line) const;
+
+    Options options_;
+    std::vector<std::unique_ptr<Line>> lines_;
+    std::vector<std::unique_ptr<Device>> devices_;
+    EventObserver eventObserver_;
+    TraceObserver traceObserver_;
+    CycleCheck cycleCheck_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> aborting_{false};
+    std::atomic<uint64_t> completedRounds_{0};
+    mutable std::mutex mutex_;             // progress, control queues, errors
+    std::condition_variable wake_;
+    std::vector<std::string> errors_;
+    bool started_ = false;
+};
+
+}  // namespace refhost
+
+#endif
