@@ -1,0 +1,51 @@
+// One prepared statement on a connection, for mapping code.
+#ifndef ODB_SQLITE_STATEMENT_HXX
+#define ODB_SQLITE_STATEMENT_HXX
+
+#include <cstddef>
+#include <string>
+
+#include <odb/sqlite/forward.hxx>
+
+struct sqlite3_stmt;
+
+namespace odb {
+namespace sqlite {
+
+class statement {
+public:
+    // Prepares the text exactly as given. Parameters are numbered from 1,
+    // columns from 0.
+    statement(sqlite::connection& c, const char* text, std::size_t length);
+    ~statement();
+
+    void bind_null(int parameter);
+    void bind_integer(int parameter, long long value);
+    void bind_text(int parameter, const std::string& value);
+
+    // Runs to completion: the number of rows returned by a query, else the
+    // number of rows changed.
+    unsigned long long execute();
+
+    // Runs an INSERT. Returns false when the row already exists.
+    bool insert();
+    long long last_insert_id() const;
+
+    // Steps a query; false when there are no more rows.
+    bool next();
+    bool column_null(int column) const;
+    long long column_integer(int column) const;
+    std::string column_text(int column) const;
+
+private:
+    statement(const statement&);
+    statement& operator=(const statement&);
+
+    sqlite::connection& connection_;
+    sqlite3_stmt* stmt_;
+};
+
+}  // namespace sqlite
+}  // namespace odb
+
+#endif

@@ -1,0 +1,61 @@
+// SQLite transactions.
+#include <sqlite3.h>
+
+#include <odb/sqlite/connection.hxx>
+#include <odb/sqlite/database.hxx>
+#include <odb/sqlite/transaction-impl.hxx>
+
+namespace odb {
+namespace sqlite {
+
+transaction_impl::transaction_impl(sqlite::database& db, connection_ptr c, lock l)
+    : odb::transaction_impl(db, c.get()), connection_(c), active_(false) {
+    switch (l) {
+    case deferred:
+        connection_->execute("BEGIN");
+        break;
+    case immediate:
+        connection_->execute("BEGIN IMMEDIATE");
+        break;
+    case exclusive:
+        connection_->execute("BEGIN EXCLUSIVE");
+        break;
+    }
+    active_ = true;
+}
+
+transaction_impl::~transaction_impl() {
+    if (active_) {
+        try {
+            connection_->execute("ROLLBACK");
+        } catch (...) {
+        }
+    }
+}
+
+void transaction_impl::commit() {
+    active_ = false;
+    try {
+        connection_->execute("COMMIT");
+    } catch (...) {
+        // A busy or failed COMMIT can leave SQLite inside the transaction;
+        // the connection must not go back to the pool that way.
+        if (sqlite3_get_autocommit(connection_->handle()) == 0) {
+            try {
+                connection_->execute("ROLLBACK");
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
+void transaction_impl::rollback() {
+    active_ = false;
+    connection_->execute("ROLLBACK");
+}
+
+sqlite::connection& transaction_impl::connection() { return *connection_; }
+
+}  // namespace sqlite
+}  // namespace odb
