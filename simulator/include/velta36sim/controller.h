@@ -1,0 +1,105 @@
+// The controller's own behaviour, free of faults and of any line: it takes
+// one command frame that passed the address and checksum checks and returns
+// its reply. Keeps the clock, the doors, the stored events, the card table
+// and the configuration frames received.
+#ifndef VELTA36SIM_CONTROLLER_H
+#define VELTA36SIM_CONTROLLER_H
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "velta36sim/card_table.h"
+#include "velta36sim/civil_time.h"
+#include "velta36sim/clock.h"
+#include "velta36sim/event_record.h"
+#include "velta36sim/frames.h"
+
+namespace velta36sim {
+
+const int32_t kBatchSize = 10;
+
+struct EventCounts {
+    uint64_t stored = 0;        // put into the queue
+    uint64_t handedOut = 0;     // records sent in event replies, repeats included
+    uint64_t acknowledged = 0;  // deleted by "v0"
+    uint64_t resent = 0;        // handed out again, whatever the reason
+    // Handed out again although the earlier reply reached the line intact:
+    // its "v0" was lost or refused, so a driver that stored them once
+    // stores them twice.
+    uint64_t resentAfterLostAck = 0;
+};
+
+// One command as it came off the line, after the frame checks.
+struct Command {
+    char address = '0';
+    std::string body;         // command bytes; "q0;" for the event read
+    bool eventRead = false;   // the fixed "@<addr>q0;/" frame
+};
+
+enum class ReplyKind { None, Acknowledgement, Data, Refusal };
+
+struct Reply {
+    ReplyKind kind = ReplyKind::None;
+    Bytes bytes;
+};
+
+class Controller {
+public:
+    Controller(int32_t address, int32_t doors, const Clock& clock,
+               const CivilTime& initialTime = CivilTime());
+
+    // Whether the command is answered with an acknowledgement (as opposed
+    // to a data reply); only such commands can be refused.
+    static bool IsAcknowledged(const Command& command);
+
+    // Carries the command out and returns its reply. Malformed commands
+    // (bad digits, unknown door, wrong length) are refused and change nothing.
+    Reply Handle(const Command& command);
+
+    // Tells the controller whether the last event reply left it unharmed
+    // (not lost, not corrupted); used only for the statistics.
+    void NoteLastBatchDelivered(bool intact) { lastBatchIntact_ = intact; }
+
+    void StoreEvent(const EventRecord& record);
+    void StoreEvents(const std::vector<EventRecord>& records);
+
+    char address() const { return address_; }
+    int32_t doors() const { return doors_; }
+    bool DoorOpen(int32_t door) const;       // door 1 or 2
+    void SetDoorOpen(int32_t door, bool open);
+    CivilTime Now() const;                   // the controller's clock
+    bool ClockWasSet() const { return clockSet_; }
+    const std::deque<EventRecord>& StoredEvents() const { return queue_; }
+    int32_t OutstandingBatch() const { return outstanding_; }
+    const std::vector<std::string>& ConfigurationFrames() const { return configuration_; }
+    const CardTable& Cards() const { return cards_; }
+    const EventCounts& Counts() const { return counts_; }
+
+private:
+    Reply HandleEventRead();
+    Reply HandleClockSet(const std::string& body);
+    Reply HandleDoorCommand(const std::string& body);
+    Reply HandleCardCommand(const std::string& body, bool& handled);
+    Reply Ack() const;
+    Reply Refuse() const;
+
+    char address_;
+    int32_t doors_;
+    const Clock& clock_;
+    int64_t clockBaseSeconds_;   // controller time at clockBaseMs_
+    int64_t clockBaseMs_;
+    bool clockSet_ = false;
+    bool doorOpen_[2] = {false, false};
+    std::deque<EventRecord> queue_;
+    int32_t outstanding_ = 0;       // records of the last batch, not yet deleted
+    bool lastBatchIntact_ = false;
+    std::vector<std::string> configuration_;
+    CardTable cards_;
+    EventCounts counts_;
+};
+
+}  // namespace velta36sim
+
+#endif
