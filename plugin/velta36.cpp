@@ -9,6 +9,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "event_database.h"
+
 namespace {
 
 // Reads one "appSetting" value the way the configuration has always been
@@ -71,7 +73,9 @@ VELTA36::VELTA36()
     rxLength = 0;
     deviceAddress = 0;
 
-    // The database handle is opened here once the event store provides it.
+    // The handle connects at the first save; a missing file is not an
+    // error here, and the file is never created by the plug-in.
+    db = OpenEventDatabase();
 
     cmdBuffer[0] = '@';
     cardFrame1[0] = '@';
