@@ -54,6 +54,7 @@ public:
     // VELTA36::InitSetting with a configuration object or its JSON text.
     int configure(const Json::Value& config) { return device->InitSetting(config); }
     int configure(const std::string& json) { return configure(ParseJson(json)); }
+    int configure(const char* json) { return configure(ParseJson(json)); }
 
     // Hands one received chunk to VELTA36::process; returns its result.
     int receive(const std::string& chunk)
