@@ -65,6 +65,7 @@ Reply Controller::Handle(const Command& command)
         queue_.erase(queue_.begin(), queue_.begin() + outstanding_);
         counts_.acknowledged += static_cast<uint64_t>(outstanding_);
         outstanding_ = 0;
+        delivered_ = 0;
         return Ack();
     }
     if (body == "v3")
@@ -84,19 +85,23 @@ Reply Controller::Handle(const Command& command)
 Reply Controller::HandleEventRead()
 {
     const int32_t count = static_cast<int32_t>(std::min<std::size_t>(queue_.size(), kBatchSize));
-    if (outstanding_ > 0) {
-        // The previous batch was never acknowledged: its records lead the
-        // new one again.
-        const uint64_t again = static_cast<uint64_t>(std::min(outstanding_, count));
-        counts_.resent += again;
-        if (lastBatchIntact_)
-            counts_.resentAfterLostAck += again;
-    }
+    // Records of a batch that was never acknowledged lead the new one again.
+    counts_.resent += static_cast<uint64_t>(std::min(outstanding_, count));
+    lastRepeated_ = std::min(delivered_, count);
+    counts_.resentAfterLostAck += static_cast<uint64_t>(lastRepeated_);
+    deliveredBefore_ = delivered_;
+    delivered_ = count;
     std::vector<EventRecord> batch(queue_.begin(), queue_.begin() + count);
     outstanding_ = count;
-    lastBatchIntact_ = true;
     counts_.handedOut += static_cast<uint64_t>(count);
     return Reply{ReplyKind::Data, EventReply(batch)};
+}
+
+void Controller::NoteLastBatchLost()
+{
+    counts_.resentAfterLostAck -= static_cast<uint64_t>(lastRepeated_);
+    lastRepeated_ = 0;
+    delivered_ = std::min(deliveredBefore_, outstanding_);
 }
 
 Reply Controller::HandleClockSet(const std::string& body)

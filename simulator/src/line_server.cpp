@@ -173,9 +173,12 @@ void LineServer::WriteAll(const Bytes& bytes)
             }
             return;   // the reader is gone; the reply is lost like on a cut line
         }
+        const std::size_t before = done;
         done += static_cast<std::size_t>(wrote);
+        // Differences of the running total, so that rounding does not add up.
         if (options_.baud > 0)
-            options_.sleep(TransmitMicroseconds(static_cast<std::size_t>(wrote), options_.baud));
+            options_.sleep(TransmitMicroseconds(done, options_.baud) -
+                           TransmitMicroseconds(before, options_.baud));
     }
 }
 

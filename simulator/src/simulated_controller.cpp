@@ -55,13 +55,13 @@ void SimulatedController::Answer(const Command& command, std::vector<Bytes>& out
     if (random_.Chance(rates.dropReply)) {
         ++faults_.droppedReplies;
         if (command.eventRead)
-            controller_.NoteLastBatchDelivered(false);
+            controller_.NoteLastBatchLost();
         return;
     }
     const uint64_t corruptedBefore = faults_.corruptedChecksums;
     Deliver(reply.bytes, reply.kind == ReplyKind::Data, out);
-    if (command.eventRead)
-        controller_.NoteLastBatchDelivered(faults_.corruptedChecksums == corruptedBefore);
+    if (command.eventRead && faults_.corruptedChecksums != corruptedBefore)
+        controller_.NoteLastBatchLost();
 }
 
 void SimulatedController::Deliver(Bytes reply, bool dataReply, std::vector<Bytes>& out)

@@ -25,9 +25,8 @@ struct EventCounts {
     uint64_t handedOut = 0;     // records sent in event replies, repeats included
     uint64_t acknowledged = 0;  // deleted by "v0"
     uint64_t resent = 0;        // handed out again, whatever the reason
-    // Handed out again although the earlier reply reached the line intact:
-    // its "v0" was lost or refused, so a driver that stored them once
-    // stores them twice.
+    // Handed out again, intact, after an earlier intact hand-out whose "v0"
+    // was lost or refused: a driver stores each of these a second time.
     uint64_t resentAfterLostAck = 0;
 };
 
@@ -58,9 +57,10 @@ public:
     // (bad digits, unknown door, wrong length) are refused and change nothing.
     Reply Handle(const Command& command);
 
-    // Tells the controller whether the last event reply left it unharmed
-    // (not lost, not corrupted); used only for the statistics.
-    void NoteLastBatchDelivered(bool intact) { lastBatchIntact_ = intact; }
+    // The controller assumes that its replies arrive. The line calls this
+    // when the last event reply was lost or corrupted on the way, so that
+    // the statistics know the driver never stored that batch.
+    void NoteLastBatchLost();
 
     void StoreEvent(const EventRecord& record);
     void StoreEvents(const std::vector<EventRecord>& records);
@@ -94,7 +94,9 @@ private:
     bool doorOpen_[2] = {false, false};
     std::deque<EventRecord> queue_;
     int32_t outstanding_ = 0;       // records of the last batch, not yet deleted
-    bool lastBatchIntact_ = false;
+    int32_t delivered_ = 0;         // leading records of it that reached the driver
+    int32_t deliveredBefore_ = 0;   // delivered_ before the last hand-out
+    int32_t lastRepeated_ = 0;      // counted as re-sent to the driver by it
     std::vector<std::string> configuration_;
     CardTable cards_;
     EventCounts counts_;
