@@ -40,9 +40,10 @@ create_functions functions_of(database_id id, const std::string& name) {
     return i->second;
 }
 
-// Runs the passes until every function says it needs no further one.
-void run_passes(database& db, const create_functions& fs, bool drop) {
-    for (unsigned short pass(1); pass != 0; ++pass) {
+// Runs the passes until every function says it needs no further one, or
+// last_pass has run (0: no such limit).
+void run_passes(database& db, const create_functions& fs, bool drop, unsigned short last_pass) {
+    for (unsigned short pass(1); pass != 0 && (last_pass == 0 || pass <= last_pass); ++pass) {
         bool done(true);
         for (create_functions::const_iterator i(fs.begin()); i != fs.end(); ++i)
             if ((*i)(db, pass, drop))
@@ -59,14 +60,14 @@ void schema_catalog::create_schema(database& db, const std::string& name, bool d
     transaction::current();  // throws not_in_transaction
 
     if (drop)
-        run_passes(db, fs, true);
-    run_passes(db, fs, false);
+        run_passes(db, fs, true, 2);
+    run_passes(db, fs, false, 0);
 }
 
 void schema_catalog::drop_schema(database& db, const std::string& name) {
     create_functions fs(functions_of(db.id(), name));
     transaction::current();
-    run_passes(db, fs, true);
+    run_passes(db, fs, true, 2);
 }
 
 bool schema_catalog::exists(const database& db, const std::string& name) { return exists(db.id(), name); }

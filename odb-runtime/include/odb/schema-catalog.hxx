@@ -10,7 +10,7 @@ namespace odb {
 
 class schema_catalog {
 public:
-    // Needs a current transaction. With drop, runs the drop passes of every
+    // Needs a current transaction. With drop, runs drop passes 1 and 2 of every
     // function registered under name first, then the create passes until
     // every function is done. Throws unknown_schema when nothing is
     // registered under name for db's kind of database.

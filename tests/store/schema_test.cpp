@@ -1,0 +1,99 @@
+// The schema catalog and the registered creation routine of velta36_event.
+#include <gtest/gtest.h>
+
+#include <odb/exceptions.hxx>
+#include <odb/schema-catalog-impl.hxx>
+#include <odb/schema-catalog.hxx>
+#include <odb/sqlite/database.hxx>
+#include <odb/sqlite/exceptions.hxx>
+#include <odb/transaction.hxx>
+
+#include "store_test_support.h"
+#include "temp_work_dir.h"
+
+namespace {
+
+const char kTableDefinition[] =
+    "CREATE TABLE \"velta36_event\" (\n"
+    "  \"id\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,\n"
+    "  \"data_id\" INTEGER NOT NULL,\n"
+    "  \"EventTime\" DATETIME NULL,\n"
+    "  \"ReaderChannel\" INTEGER NOT NULL,\n"
+    "  \"EventType\" INTEGER NOT NULL,\n"
+    "  \"CardNo\" varchar(20) NOT NULL,\n"
+    "  \"Reason\" varchar(20) NOT NULL)";
+
+class SchemaCatalog : public ::testing::Test {
+protected:
+    velta36test::TempWorkDir dir;
+    odb::sqlite::database db{storetest::kDatabaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE};
+};
+
+TEST_F(SchemaCatalog, TheMappingIsRegisteredUnderTheEmptyName) {
+    EXPECT_TRUE(odb::schema_catalog::exists(db));
+    EXPECT_TRUE(odb::schema_catalog::exists(db, ""));
+    EXPECT_FALSE(odb::schema_catalog::exists(db, "other"));
+    EXPECT_FALSE(odb::schema_catalog::exists(odb::id_pgsql, ""));
+}
+
+TEST_F(SchemaCatalog, CreatesTheTableWithItsExactDefinition) {
+    odb::transaction t(db.begin());
+    odb::schema_catalog::create_schema(db);
+    t.commit();
+
+    auto rows = storetest::RawConnection().query("SELECT sql FROM sqlite_master WHERE name = 'velta36_event'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(*rows[0][0], kTableDefinition);
+}
+
+TEST_F(SchemaCatalog, CreatingWithDropRecreatesTheTableEmpty) {
+    storetest::CreateEventDatabase();
+    storetest::RawConnection raw;
+    raw.exec("INSERT INTO velta36_event VALUES (NULL, 1, NULL, 1, 1, 'a', 'b')");
+    ASSERT_EQ(raw.count(), 1);
+
+    odb::transaction t(db.begin());
+    odb::schema_catalog::create_schema(db, "", true);
+    t.commit();
+    EXPECT_EQ(raw.count(), 0);
+
+    // Without drop, an existing table is an error of the CREATE statement.
+    odb::transaction again(db.begin());
+    EXPECT_THROW(odb::schema_catalog::create_schema(db, "", false), odb::sqlite::database_exception);
+}
+
+TEST_F(SchemaCatalog, RefusesUnknownNamesAndWorkOutsideATransaction) {
+    EXPECT_THROW(odb::schema_catalog::create_schema(db), odb::not_in_transaction);
+    odb::transaction t(db.begin());
+    try {
+        odb::schema_catalog::create_schema(db, "audit");
+        FAIL() << "no exception";
+    } catch (const odb::unknown_schema& e) {
+        EXPECT_EQ(e.name(), "audit");
+    }
+}
+
+// A routine that records its calls, registered under its own name.
+std::vector<std::pair<unsigned short, bool>> g_calls;
+bool RecordingRoutine(odb::database&, unsigned short pass, bool drop) {
+    g_calls.emplace_back(pass, drop);
+    return pass < 3;  // asks for passes 2 and 3 whether dropping or creating
+}
+
+TEST_F(SchemaCatalog, RunsDropPassesThenCreatePassesUntilNoneWantsMore) {
+    {
+        odb::schema_catalog_create_entry entry(odb::id_sqlite, "recording", &RecordingRoutine);
+        g_calls.clear();
+        odb::transaction t(db.begin());
+        odb::schema_catalog::create_schema(db, "recording", true);
+        t.commit();
+    }
+    // Dropping has two passes at most; creating goes on while any routine
+    // asks for more.
+    std::vector<std::pair<unsigned short, bool>> expected = {{1, true}, {2, true}, {1, false}, {2, false}, {3, false}};
+    EXPECT_EQ(g_calls, expected);
+    // The entry withdrew its routine when it went away.
+    EXPECT_FALSE(odb::schema_catalog::exists(db, "recording"));
+}
+
+}  // namespace
