@@ -1,0 +1,51 @@
+// The tool's subcommands; each returns the process exit status.
+#ifndef VELTA36_CLI_COMMANDS_H
+#define VELTA36_CLI_COMMANDS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "control_request.h"
+#include "host_session.h"
+
+namespace velta36cli {
+
+// Exit statuses.
+const int kExitOk = 0;
+const int kExitFailed = 1;     // the line, the controller or the system failed
+const int kExitBadInput = 2;   // the command line or the configuration is wrong
+
+struct RunOptions {
+    LineOptions line;
+    uint32_t rounds = 0;
+    double intervalSeconds = 0;
+};
+
+struct EventsOptions {
+    std::string dir = ".";
+    int32_t limit = 20;
+    std::optional<std::string> since;
+    std::optional<std::string> card;
+};
+
+struct SimulateOptions {
+    int32_t doors = 2;
+    std::vector<int32_t> addresses;
+    int32_t events = -1;
+    int32_t baud = 0;
+    uint64_t seed = 1;
+    double seconds = 0;   // 0: until interrupted
+    double split = 0, noise = 0, corrupt = 0, refuse = 0, drop = 0, lose = 0;
+};
+
+int RunCommand(const RunOptions& options, Console& console);
+int ControlCommand(const LineOptions& options, const ControlRequest& request, Console& console);
+int EventsCommand(const EventsOptions& options, Console& console);
+int SimulateCommand(const SimulateOptions& options, Console& console);
+
+}  // namespace velta36cli
+
+#endif

@@ -1,0 +1,68 @@
+// The event database of a host installation: "ZRMDevice.db" with the table
+// the plug-in registers in the schema catalog, and plain read-back of its
+// rows for listing.
+#ifndef VELTA36_CLI_EVENT_DATABASE_H
+#define VELTA36_CLI_EVENT_DATABASE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace velta36cli {
+
+const char* const kDatabaseFile = "ZRMDevice.db";
+
+enum class DatabaseSetup { Existing, CreatedTable, CreatedFile };
+
+// Creates the file and the event table when they are missing, through the
+// schema catalog (the plug-in must be loaded: its table is registered
+// there). An existing table is never touched.
+DatabaseSetup EnsureEventDatabase(const std::string& file = kDatabaseFile);
+
+struct StoredEvent {
+    int64_t id = 0;
+    int64_t dataId = 0;
+    std::optional<std::string> eventTime;   // NULL when the time was unknown
+    int64_t readerChannel = 0;
+    int64_t eventType = 0;
+    std::string cardNo;
+    std::string reason;
+};
+
+struct EventFilter {
+    int32_t limit = 20;
+    std::optional<std::string> since;   // "YYYY-MM-DD[ hh:mm[:ss]]"
+    std::optional<std::string> cardNo;
+};
+
+// Read-only access; waits briefly instead of failing while a writer commits.
+class EventReader {
+public:
+    explicit EventReader(const std::string& file = kDatabaseFile);   // throws when missing
+    ~EventReader();
+    EventReader(const EventReader&) = delete;
+    EventReader& operator=(const EventReader&) = delete;
+
+    int64_t count();
+    int64_t maxId();
+    // Rows with an id above `id`, oldest first.
+    std::vector<StoredEvent> after(int64_t id);
+    // Newest first.
+    std::vector<StoredEvent> newest(const EventFilter& filter);
+
+private:
+    std::vector<StoredEvent> query(const std::string& sql, const std::vector<std::string>& texts,
+                                   const std::vector<int64_t>& numbers);
+    sqlite3* db_ = nullptr;
+};
+
+// Accepts "YYYY-MM-DD", "YYYY-MM-DD hh:mm" or "YYYY-MM-DD hh:mm:ss" (a 'T'
+// may stand for the space); returns the form stored in "EventTime".
+std::optional<std::string> NormaliseTime(const std::string& text);
+
+}  // namespace velta36cli
+
+#endif

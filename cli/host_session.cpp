@@ -1,0 +1,174 @@
+#include "host_session.h"
+
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "control_request.h"
+#include "event_database.h"
+#include "output_format.h"
+#include "plugin_path.h"
+#include "refhost/serial_transport.h"
+
+namespace velta36cli {
+
+namespace {
+
+// Swallows what the plug-in writes on standard output unless the user
+// asked for the trace, where it belongs next to the frames.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    char buffer[4096];
+    if (!getcwd(buffer, sizeof(buffer)))
+        return path;
+    return std::string(buffer) + "/" + path;
+}
+
+void EnterFolder(const std::string& dir)
+{
+    if (mkdir(dir.c_str(), 0775) != 0 && errno != EEXIST)
+        throw InputError("cannot create the folder " + dir + ": " + std::strerror(errno));
+    if (chdir(dir.c_str()) != 0)
+        throw InputError("cannot enter the folder " + dir + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::Options& schedule,
+                         Console& console, bool storesEvents)
+    : console_(console)
+{
+    LineDefaults defaults{options.port, options.baud, options.address};
+    devices_ = LoadDevices(options.config, defaults);
+    std::vector<LineSpec> lines = GroupByLine(devices_);
+
+    const std::string pluginPath = AbsolutePath(options.plugin ? *options.plugin : DefaultPluginPath());
+    plugin_ = refhost::PluginLibrary::Load(pluginPath);
+
+    // The plug-in opens "ZRMDevice.db" relative to the working folder and
+    // never creates it: set both up the way a host installation does.
+    EnterFolder(options.dir);
+    if (storesEvents) {
+        const DatabaseSetup setup = EnsureEventDatabase(kDatabaseFile);
+        if (setup == DatabaseSetup::CreatedFile)
+            console_.line("created " + std::string(kDatabaseFile) + " in " + options.dir);
+        else if (setup == DatabaseSetup::CreatedTable)
+            console_.line("created the event table in " + std::string(kDatabaseFile));
+    }
+
+    for (LineSpec& line : lines) {
+        if (!line.port.empty())
+            continue;
+        std::vector<SimulatedControllerSpec> controllers;
+        for (const DeviceSpec& device : line.devices) {
+            SimulatedControllerSpec spec;
+            spec.address = device.address;
+            spec.doors = device.doors;
+            spec.seed = static_cast<uint64_t>(device.address) + 1;
+            controllers.push_back(spec);
+        }
+        simulator_.reset(new SimulatedLine(controllers, 0));
+        line.port = simulator_->start();
+        console_.line("simulated controller on " + line.port + " holding " +
+                      std::to_string(simulator_->eventsSeeded()) + " stored events");
+    }
+
+    if (!options.trace) {
+        quiet_.reset(new std::ostream(new NullBuffer));
+        savedCout_ = std::cout.rdbuf(quiet_->rdbuf());
+    }
+
+    scheduler_.reset(new refhost::Scheduler(schedule));
+    scheduler_->setEventObserver(
+        [this](std::size_t device, const refhost::HostEvent& event) { onHostEvent(device, event); });
+    if (options.trace) {
+        scheduler_->setTraceObserver([this](const refhost::TraceRecord& record) {
+            console_.line(TraceLine(record.when, record.device,
+                                    record.direction == refhost::TraceRecord::Direction::Sent, record.bytes));
+        });
+    }
+    devices_.clear();
+    for (const LineSpec& line : lines) {
+        const std::size_t lineIndex = scheduler_->addLine(
+            line.port, std::unique_ptr<refhost::Transport>(new refhost::SerialTransport(line.port, line.baud)),
+            line.baud);
+        for (const DeviceSpec& device : line.devices) {
+            try {
+                scheduler_->addDevice(lineIndex, device.name, plugin_->createDevice(), device.config);
+            } catch (const std::exception& error) {
+                throw InputError(device.name + ": the plug-in refused its configuration: " + error.what());
+            }
+            devices_.push_back(device);
+            devices_.back().port = line.port;
+            places_.push_back(line.port + ", address " + std::to_string(device.address));
+            doorState_.push_back(-1);
+        }
+    }
+}
+
+HostSession::~HostSession()
+{
+    scheduler_.reset();   // devices go before the plug-in that holds their code
+    simulator_.reset();
+    if (savedCout_)
+        std::cout.rdbuf(savedCout_);
+    if (quiet_) {
+        delete quiet_->rdbuf();
+        quiet_.reset();
+    }
+}
+
+std::string HostSession::placeOf(std::size_t device) const
+{
+    return places_.at(device);
+}
+
+std::string HostSession::doorsOf(std::size_t device) const
+{
+    int state;
+    {
+        std::lock_guard<std::mutex> lock(doorMutex_);
+        state = doorState_.at(device);
+    }
+    if (state < 0)
+        return "doors not reported yet";
+    return DoorStates(devices_.at(device).doors, (state & 1) != 0, (state & 2) != 0);
+}
+
+std::string HostSession::nameForDataId(int64_t dataId) const
+{
+    for (const DeviceSpec& device : devices_) {
+        if (device.config["data_id"].asInt64() == dataId)
+            return device.name;
+    }
+    return "data id " + std::to_string(dataId);
+}
+
+void HostSession::onHostEvent(std::size_t device, const refhost::HostEvent& event)
+{
+    // The published record: data id (4 bytes), door 1 open, door 2 open, stamp.
+    if (event.kind != refhost::HostEvent::Kind::SendSP || event.bytes.size() < 6)
+        return;
+    const int state = (event.bytes[4] ? 1 : 0) | (event.bytes[5] ? 2 : 0);
+    {
+        std::lock_guard<std::mutex> lock(doorMutex_);
+        if (doorState_[device] == state)
+            return;
+        doorState_[device] = state;
+    }
+    console_.line(devices_[device].name + ": " + doorsOf(device));
+}
+
+}  // namespace velta36cli

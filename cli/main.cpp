@@ -1,0 +1,136 @@
+// velta36: the host for velta36.so on a serial line, on the command line.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+
+#include "commands.h"
+#include "refhost/plugin_loader.h"
+#include "refhost/serial_transport.h"
+
+using namespace velta36cli;
+
+namespace {
+
+void AddLineOptions(CLI::App& command, LineOptions& line)
+{
+    command.add_option("--port", line.port, "serial device or pseudo-terminal (default: built-in simulator)");
+    command.add_option("--baud", line.baud, "line speed (default 9600)");
+    command.add_option("--address", line.address, "controller bus address (default 0)");
+    command.add_option("--config", line.config, "JSON configuration of a device or a list of devices");
+    command.add_option("--dir", line.dir, "folder of ZRMDevice.db (default: current folder)");
+    command.add_option("--plugin", line.plugin, "path of velta36.so (default: next to the tool)");
+    command.add_flag("--trace", line.trace, "print every frame sent and received, and the plug-in's log");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app("velta36: drive velta36 access controllers through the velta36.so plug-in", "velta36");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "velta36 0.1.0");
+
+    RunOptions run;
+    CLI::App* runCommand = app.add_subcommand("run", "poll controllers and store their events");
+    AddLineOptions(*runCommand, run.line);
+    runCommand->add_option("--rounds", run.rounds, "stop after N completed rounds per device")
+        ->check(CLI::PositiveNumber);
+    runCommand->add_option("--interval", run.intervalSeconds, "seconds between polling cycles")
+        ->check(CLI::NonNegativeNumber);
+
+    LineOptions openLine;
+    int32_t openDoor = 0;
+    CLI::App* openCommand = app.add_subcommand("open-door", "open a door (relay) on the controller");
+    AddLineOptions(*openCommand, openLine);
+    openCommand->add_option("--door", openDoor, "door 1 or 2")->required();
+
+    LineOptions configureLine;
+    CLI::App* configureCommand =
+        app.add_subcommand("configure", "download the configuration (doors, relay delays, card type)");
+    AddLineOptions(*configureCommand, configureLine);
+
+    LineOptions addLine;
+    std::string cardCode, endDate;
+    int32_t addSlot = 0, addDoor = 0;
+    CLI::App* addCommand = app.add_subcommand("add-card", "store a card in a slot of the controller");
+    AddLineOptions(*addCommand, addLine);
+    addCommand->add_option("--code", cardCode, "card code, 8 letters or digits")->required();
+    addCommand->add_option("--slot", addSlot, "card slot 0..9999")->required();
+    addCommand->add_option("--end", endDate, "last valid day, YYYY-MM-DD")->required();
+    addCommand->add_option("--door", addDoor, "door 1 or 2, or 0 for both")->required();
+
+    LineOptions deleteLine;
+    int32_t deleteSlot = 0, deleteDoor = 0;
+    CLI::App* deleteCommand = app.add_subcommand("delete-card", "clear a card slot of the controller");
+    AddLineOptions(*deleteCommand, deleteLine);
+    deleteCommand->add_option("--slot", deleteSlot, "card slot 0..9999")->required();
+    deleteCommand->add_option("--door", deleteDoor, "door 1 or 2, or 0 for both")->required();
+
+    EventsOptions events;
+    CLI::App* eventsCommand = app.add_subcommand("events", "list stored events, newest first");
+    eventsCommand->add_option("--dir", events.dir, "folder of ZRMDevice.db (default: current folder)");
+    eventsCommand->add_option("--limit", events.limit, "at most N events (default 20)");
+    eventsCommand->add_option("--since", events.since, "only events at or after YYYY-MM-DD[ hh:mm[:ss]]");
+    eventsCommand->add_option("--card", events.card, "only events of this card number (8 characters)");
+
+    SimulateOptions simulate;
+    CLI::App* simulateCommand =
+        app.add_subcommand("simulate", "simulated controller(s) on a new pseudo-terminal; prints its path");
+    simulateCommand->add_option("--doors", simulate.doors, "doors per controller, 1 or 2 (default 2)");
+    simulateCommand->add_option("--address", simulate.addresses, "controller address; repeat for several");
+    simulateCommand->add_option("--events", simulate.events, "stored events per controller (default: a working day)");
+    simulateCommand->add_option("--baud", simulate.baud, "pace replies at this rate (default: unpaced)");
+    simulateCommand->add_option("--seed", simulate.seed, "seed of the events and faults");
+    simulateCommand->add_option("--seconds", simulate.seconds, "stop after this many seconds (default: on interrupt)");
+    simulateCommand->add_option("--split", simulate.split, "rate of replies split into chunks (0..1)");
+    simulateCommand->add_option("--noise", simulate.noise, "rate of noise before a reply (0..1)");
+    simulateCommand->add_option("--corrupt", simulate.corrupt, "rate of data replies with a bad checksum (0..1)");
+    simulateCommand->add_option("--refuse", simulate.refuse, "rate of refused commands (0..1)");
+    simulateCommand->add_option("--drop", simulate.drop, "rate of lost replies (0..1)");
+    simulateCommand->add_option("--lose", simulate.lose, "rate of lost commands (0..1)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "velta36: " << error.what() << " (see velta36 --help)" << std::endl;
+        return kExitBadInput;
+    }
+
+    Console console;
+    try {
+        if (runCommand->parsed())
+            return RunCommand(run, console);
+        if (openCommand->parsed())
+            return ControlCommand(openLine, OpenDoorRequest(openDoor), console);
+        if (configureCommand->parsed())
+            return ControlCommand(configureLine, ConfigureRequest(), console);
+        if (addCommand->parsed())
+            return ControlCommand(addLine, AddCardRequest(cardCode, addSlot, endDate, addDoor), console);
+        if (deleteCommand->parsed())
+            return ControlCommand(deleteLine, DeleteCardRequest(deleteSlot, deleteDoor), console);
+        if (eventsCommand->parsed())
+            return EventsCommand(events, console);
+        if (simulateCommand->parsed())
+            return SimulateCommand(simulate, console);
+    } catch (const InputError& error) {
+        console.error(error.what());
+        return kExitBadInput;
+    } catch (const refhost::SerialError& error) {
+        console.error(error.what());
+        return kExitFailed;
+    } catch (const refhost::PluginError& error) {
+        console.error(error.what());
+        return kExitFailed;
+    } catch (const std::exception& error) {
+        console.error(error.what());
+        return kExitFailed;
+    }
+    return kExitBadInput;
+}

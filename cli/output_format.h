@@ -1,0 +1,26 @@
+// Text the tool prints: trace lines, event lines, door states.
+#ifndef VELTA36_CLI_OUTPUT_FORMAT_H
+#define VELTA36_CLI_OUTPUT_FORMAT_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "event_database.h"
+
+namespace velta36cli {
+
+// "14:07:05.123 dev1 -> 40 30 7B 30 30 37 3B 2F  |@0{007;/|"; direction
+// "->" for sent, "<-" for received; bytes outside printable ASCII show as '.'.
+std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
+                      const std::vector<unsigned char>& bytes);
+
+// "2024-03-05 08:01:00  ch 1  type 1  card 00001234  刷卡进门成功"
+std::string EventLine(const StoredEvent& event);
+
+// "door 1 open, door 2 closed"
+std::string DoorStates(int doors, bool door1Open, bool door2Open);
+
+}  // namespace velta36cli
+
+#endif

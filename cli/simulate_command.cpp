@@ -1,0 +1,86 @@
+// velta36 simulate: simulated controllers on a new pseudo-terminal, for
+// `velta36 run --port` or any other program to talk to.
+#include <chrono>
+#include <thread>
+
+#include "commands.h"
+#include "simulated_line.h"
+#include "stop_signals.h"
+
+namespace velta36cli {
+
+namespace {
+
+void CheckRate(const char* name, double rate)
+{
+    if (!(rate >= 0 && rate <= 1))
+        throw InputError(std::string("--") + name + " must be a rate between 0 and 1");
+}
+
+}  // namespace
+
+int SimulateCommand(const SimulateOptions& options, Console& console)
+{
+    if (options.doors != 1 && options.doors != 2)
+        throw InputError("--doors must be 1 or 2");
+    if (options.events < -1 || options.events > 100000)
+        throw InputError("--events must be between 0 and 100000");
+    if (options.baud < 0)
+        throw InputError("--baud must not be negative");
+    CheckRate("split", options.split);
+    CheckRate("noise", options.noise);
+    CheckRate("corrupt", options.corrupt);
+    CheckRate("refuse", options.refuse);
+    CheckRate("drop", options.drop);
+    CheckRate("lose", options.lose);
+
+    std::vector<int32_t> addresses = options.addresses;
+    if (addresses.empty())
+        addresses.push_back(0);
+    std::vector<SimulatedControllerSpec> controllers;
+    for (int32_t address : addresses) {
+        if (address < 0 || address > 207)
+            throw InputError("address " + std::to_string(address) + " is out of range (0 to 207)");
+        SimulatedControllerSpec spec;
+        spec.address = address;
+        spec.doors = options.doors;
+        spec.events = options.events;
+        spec.seed = options.seed + static_cast<uint64_t>(address);
+        spec.faults.splitReply = options.split;
+        spec.faults.noiseBeforeReply = options.noise;
+        spec.faults.corruptChecksum = options.corrupt;
+        spec.faults.refuseCommand = options.refuse;
+        spec.faults.dropReply = options.drop;
+        spec.faults.loseCommand = options.lose;
+        controllers.push_back(spec);
+    }
+    SimulatedLine line(controllers, options.baud);
+    const std::string path = line.start();
+    InstallStopSignals();
+    console.line(path);
+    console.line("simulating " + std::to_string(addresses.size()) + " controller(s) with " +
+                 std::to_string(line.eventsSeeded()) + " stored events; interrupt to stop");
+
+    const auto began = std::chrono::steady_clock::now();
+    while (StopRequests() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (options.seconds > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() >= options.seconds)
+            break;
+    }
+    line.stop();
+    for (int32_t address : addresses) {
+        line.line().With(address, [&console, address](velta36sim::SimulatedController& controller) {
+            const velta36sim::Controller& state = controller.controller();
+            const velta36sim::Statistics stats = controller.Stats();
+            console.line("address " + std::to_string(address) + ": " + std::to_string(stats.framesHeard) +
+                         " frames heard, " + std::to_string(state.Counts().acknowledged) + " events acknowledged, " +
+                         std::to_string(state.StoredEvents().size()) + " left, " +
+                         std::to_string(state.Cards().size()) + " card slots written, " +
+                         std::to_string(stats.faults.Total()) + " faults injected");
+        });
+    }
+    return kExitOk;
+}
+
+}  // namespace velta36cli

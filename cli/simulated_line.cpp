@@ -1,0 +1,58 @@
+#include "simulated_line.h"
+
+#include "velta36sim/event_generator.h"
+
+namespace velta36cli {
+
+SimulatedLine::SimulatedLine(const std::vector<SimulatedControllerSpec>& controllers, int32_t baud)
+    : line_(clock_), baud_(baud)
+{
+    for (const SimulatedControllerSpec& spec : controllers) {
+        velta36sim::ControllerOptions options;
+        options.address = spec.address;
+        options.doors = spec.doors;
+        options.faultSeed = spec.seed;
+        options.faults = spec.faults;
+        velta36sim::SimulatedController& controller = line_.Add(options);
+        velta36sim::GeneratorOptions generator = velta36sim::RealisticDay(spec.seed, spec.doors);
+        if (spec.events >= 0)
+            generator.count = spec.events;
+        const std::vector<velta36sim::EventRecord> records =
+            velta36sim::RecordsOf(velta36sim::GenerateEvents(generator));
+        controller.controller().StoreEvents(records);
+        seeded_ += records.size();
+    }
+}
+
+SimulatedLine::~SimulatedLine()
+{
+    stop();
+}
+
+std::string SimulatedLine::start()
+{
+    velta36sim::ServerOptions options;
+    options.baud = baud_;
+    server_.reset(new velta36sim::LineServer(line_, options));
+    return server_->StartPty();
+}
+
+void SimulatedLine::stop()
+{
+    if (server_)
+        server_->Stop();
+}
+
+bool SimulatedLine::drained()
+{
+    bool empty = true;
+    for (int32_t address : line_.Addresses()) {
+        line_.With(address, [&empty](velta36sim::SimulatedController& controller) {
+            const velta36sim::Controller& state = controller.controller();
+            empty = empty && state.StoredEvents().empty() && state.OutstandingBatch() == 0;
+        });
+    }
+    return empty;
+}
+
+}  // namespace velta36cli
