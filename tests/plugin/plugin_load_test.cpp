@@ -111,7 +111,8 @@ TEST_F(PluginLoad, EachCallGivesOneNewProviderOfTheRightType)
 
     for (const std::shared_ptr<Provider>& provider : {first[0], second[0]}) {
         EXPECT_NE(dynamic_cast<const ZRMSPDeviceProvider*>(provider.get()), nullptr);
-        EXPECT_EQ(typeid(*provider), *Plugin().providerType);
+        const Provider& object = *provider;
+        EXPECT_EQ(typeid(object), *Plugin().providerType);
         EXPECT_EQ(DynamicCastTo(provider.get(), *Plugin().providerType), provider.get());
     }
 }
