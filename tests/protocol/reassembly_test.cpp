@@ -156,6 +156,12 @@ TEST_F(Reassembly, overflowing_chunk_is_not_stored)
     EXPECT_EQ(rig.device->protocolState, PS_CFG_1);
     // Nothing of the overflowing chunk reached the buffer.
     EXPECT_EQ(rig.device->rxBuffer[3001], '\0');
+
+    // A fill count below zero cannot index the buffer either.
+    rig.clear();
+    rig.device->rxLength = -3;
+    EXPECT_EQ(rig.feed(frames::Ack()), 0);
+    EXPECT_EQ(rig.calls(), (Calls{"Reset"}));
 }
 
 TEST_F(Reassembly, empty_chunks_change_nothing_anywhere)
