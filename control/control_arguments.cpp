@@ -42,6 +42,26 @@ int LeadingInteger(const std::string& text)
     return static_cast<int>(wide);
 }
 
+bool ScalarInteger(const Json::Value& value, int& number)
+{
+    std::string text;
+    if (!ScalarText(value, text))
+        return false;
+    if (value.type() == Json::realValue) {
+        const double real = value.asDouble();
+        if (real >= 2147483648.0) {
+            number = INT_MAX;
+            return true;
+        }
+        if (real < -2147483648.0) {
+            number = INT_MIN;
+            return true;
+        }
+    }
+    number = LeadingInteger(text);
+    return true;
+}
+
 bool IsCalendarDate(const std::string& text)
 {
     if (text.size() != 10)
@@ -69,17 +89,16 @@ CardParse ReadCardArgument(const Json::Value& root, bool withCodeAndDate, CardAr
     if (!entry.isObject())
         return CardParse::Refused;
 
-    std::string slotText;
-    std::string doorText;
-    if (!ScalarText(entry["CardNumber"], slotText) || !ScalarText(entry["DoorNo"], doorText))
+    int slot = 0;
+    int doorNo = 0;
+    if (!ScalarInteger(entry["CardNumber"], slot) || !ScalarInteger(entry["DoorNo"], doorNo))
         return CardParse::Refused;
-    const int slot = LeadingInteger(slotText);
     if (slot < 0 || slot > 9999)
         return CardParse::Refused;
 
     card.code = first.name();
     card.slot = slot;
-    card.doorNo = LeadingInteger(doorText);
+    card.doorNo = doorNo;
     card.endDate.clear();
     if (withCodeAndDate) {
         if (card.code.size() != 8)

@@ -24,6 +24,12 @@ bool ScalarText(const Json::Value& value, std::string& text);
 // int range instead of overflowing (a 32-bit long saturates the same way).
 int LeadingInteger(const std::string& text);
 
+// The integer of a scalar: LeadingInteger of its text, except that a
+// floating-point number too large for an int (whose text is "1e+20") is
+// pinned like an over-long digit string rather than read as its first
+// digit. False for an array or object.
+bool ScalarInteger(const Json::Value& value, int& number);
+
 // True for a text of the form YYYY-MM-DD: ten characters, digits but for
 // '-' at offsets 4 and 7.
 bool IsCalendarDate(const std::string& text);

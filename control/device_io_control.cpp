@@ -52,15 +52,14 @@ int StartDoorCommand(VELTA36& device, const void* in, int inLen)
     const Json::Value& signal = root["signal_id"];
     const Json::Value& setValue = root["SetValue"];
     std::string signalText;
-    std::string doorText;
-    if (!velta36::control::ScalarText(signal, signalText) ||
-        !velta36::control::ScalarText(setValue, doorText))
+    int setTo = 0;
+    if (!velta36::control::ScalarText(signal, signalText) || !velta36::control::ScalarInteger(setValue, setTo))
         return kRefused;
     if (signal.isNull() || signalText != VELTA36_DOOR_SIGNAL_ID || setValue.isNull())
         return kAccepted;
 
     // The door travels as a 16-bit value: 65537 still names door 1.
-    const int door = velta36::control::LeadingInteger(doorText) & 0xFFFF;
+    const int door = setTo & 0xFFFF;
     if (door != 1 && door != 2)
         return kAccepted;
 
