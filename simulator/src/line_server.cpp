@@ -141,7 +141,9 @@ void LineServer::Serve()
             // Hang-up or error without data: the other side is gone for now.
             if (pfd.revents & POLLNVAL)
                 break;
-            options_.sleep(kPollMs * 1000);
+            // A real wait, whatever sleep was injected for pacing: this is
+            // no time on the line, only a pause before looking again.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
         }
         const ssize_t got = ::read(fd_, buffer, sizeof buffer);
