@@ -23,9 +23,19 @@ std::vector<Bytes> SharedLine::Feed(const char* data, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Bytes> out;
-    for (auto& entry : controllers_) {
-        for (Bytes& chunk : entry.second->Feed(data, length))
-            out.push_back(std::move(chunk));
+    // Every frame ends with '/': handing the bytes over one frame end at a
+    // time keeps the replies in the order of the frames they answer.
+    std::size_t begin = 0;
+    while (begin < length) {
+        std::size_t end = begin;
+        while (end < length && data[end] != '/')
+            ++end;
+        end = end < length ? end + 1 : length;
+        for (auto& entry : controllers_) {
+            for (Bytes& chunk : entry.second->Feed(data + begin, end - begin))
+                out.push_back(std::move(chunk));
+        }
+        begin = end;
     }
     return out;
 }

@@ -108,11 +108,12 @@ TEST(LineServer, ControllersShareOneLineAndPacingFollowsTheBaudRate)
     LineServer server(line, options);
     server.StartFd(pair[0]);
 
-    // Both frames in one write: each controller answers its own.
+    // Three frames in one write: each controller answers its own, in the
+    // order of the frames; nobody answers address 3.
     WriteBytes(pair[1], CommandFrame('2', "{") + CommandFrame('1', "{") + CommandFrame('3', "{"));
     const std::string replies = ReadBytes(pair[1], 16);
     server.Stop();
-    EXPECT_EQ(replies, "A13``je/" "A22``je/");
+    EXPECT_EQ(replies, "A22``je/" "A13``je/");
     {
         std::lock_guard<std::mutex> lock(mutex);
         EXPECT_EQ(slept, TransmitMicroseconds(16, 9600));
