@@ -1,0 +1,166 @@
+// The velta36 program as a user runs it: bad input is one line on standard
+// error and exit status 2; a run against the built-in simulated controller
+// or a pseudo-terminal stores every event; `events` lists them newest first.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "e2e_support.h"
+
+namespace {
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Quote(const std::string& arg)
+{
+    std::string quoted = "'";
+    for (char c : arg)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+ToolResult RunTool(const std::vector<std::string>& args)
+{
+    std::string command = Quote(VELTA36_TOOL_PATH);
+    for (const std::string& arg : args)
+        command += " " + Quote(arg);
+    command += " >tool.out 2>tool.err </dev/null";
+    const int raw = std::system(command.c_str());
+    ToolResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = ReadFile("tool.out");
+    result.err = ReadFile("tool.err");
+    return result;
+}
+
+std::size_t Lines(const std::string& text)
+{
+    std::size_t n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+class Tool : public ::testing::Test {
+protected:
+    e2e::ScratchDir dir_;
+};
+
+TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
+{
+    std::ofstream("bad.json") << "{\"appSetting\": ";
+    std::ofstream("list.json") << "[{\"address\": 1}, {\"address\": 1}]";
+    const std::vector<std::vector<std::string>> cases = {
+        {"run", "--no-such-option"},
+        {"run", "--config", "bad.json"},
+        {"run", "--config", "missing.json"},
+        {"run", "--config", "list.json"},
+        {"run", "--baud", "12345"},
+        {"open-door", "--door", "3"},
+        {"open-door", "--door", "0"},
+        {"open-door"},
+        {"add-card", "--code", "1234567", "--slot", "1", "--end", "2030-12-31", "--door", "1"},
+        {"add-card", "--code", "1234/678", "--slot", "1", "--end", "2030-12-31", "--door", "1"},
+        {"add-card", "--code", "12345678", "--slot", "1", "--end", "2030-02-30", "--door", "1"},
+        {"add-card", "--code", "12345678", "--slot", "10000", "--end", "2030-12-31", "--door", "1"},
+        {"delete-card", "--slot", "1", "--door", "7"},
+        {"events", "--since", "yesterday"},
+        {"simulate", "--doors", "3"},
+        {},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        std::string shown;
+        for (const std::string& arg : args)
+            shown += arg + " ";
+        const ToolResult result = RunTool(args);
+        EXPECT_EQ(result.status, 2) << shown << "\n" << result.err;
+        EXPECT_EQ(Lines(result.err), 1u) << shown << "\n" << result.err;
+        EXPECT_EQ(result.err.rfind("velta36: ", 0), 0u) << shown << "\n" << result.err;
+    }
+}
+
+TEST_F(Tool, MissingPortIsReportedWithoutACrash)
+{
+    const ToolResult result = RunTool({"run", "--port", "/dev/no-such-tty", "--dir", "."});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("no such serial device"), std::string::npos) << result.err;
+}
+
+TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
+{
+    const ToolResult run = RunTool({"run", "--dir", "demo"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("created ZRMDevice.db"), std::string::npos);
+    EXPECT_NE(run.out.find("summary: 60 events stored"), std::string::npos) << run.out;
+
+    std::filesystem::current_path("demo");
+    EXPECT_EQ(e2e::StoredRows().size(), 60u);
+    std::filesystem::current_path("..");
+
+    const ToolResult events = RunTool({"events", "--dir", "demo", "--limit", "10"});
+    ASSERT_EQ(events.status, 0) << events.err;
+    std::istringstream lines(events.out);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);)
+        listed.push_back(line);
+    ASSERT_EQ(listed.size(), 10u);
+    for (std::size_t i = 1; i < listed.size(); ++i)
+        EXPECT_GE(listed[i - 1].substr(0, 19), listed[i].substr(0, 19));
+
+    // A second run finds the table and leaves the stored rows alone.
+    const ToolResult again = RunTool({"run", "--dir", "demo"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out.find("created"), std::string::npos);
+    std::filesystem::current_path("demo");
+    EXPECT_EQ(e2e::StoredRows().size(), 120u);
+    std::filesystem::current_path("..");
+}
+
+TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 2;
+    setup.events = e2e::IndependentEvents(61, 40);
+    e2e::SimLine sim({setup});
+
+    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
+                                    " \"appSetting\": {\"doors\": 2}}";
+    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
+    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    ASSERT_EQ(rows.size(), 40u);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(e2e::Mismatch(rows[i], setup.events[i].expected), "") << "row " << i;
+    EXPECT_EQ(rows[0].dataId, 77);
+
+    const ToolResult add = RunTool({"add-card", "--port", sim.path(), "--config", "device.json", "--code",
+                                    "00001234", "--slot", "7", "--end", "2031-01-15", "--door", "1"});
+    EXPECT_EQ(add.status, 0) << add.err;
+    const velta36sim::CardSlot slot =
+        sim.with(2, [](velta36sim::SimulatedController& c) { return c.controller().Cards().at(7); });
+    EXPECT_EQ(slot.code, "00001234");
+    EXPECT_EQ(slot.endDate, "150131");
+
+    // Nobody at address 5: the command times out and says so.
+    const ToolResult silent = RunTool({"configure", "--port", sim.path(), "--address", "5", "--baud", "115200"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.err.find("no answer"), std::string::npos) << silent.err;
+}
+
+}  // namespace
