@@ -1,0 +1,148 @@
+// Events per second drained from one simulated controller through a
+// pseudo-terminal whose controller side is paced at a baud rate, against
+// the rate that the bytes of the same exchange allow on the wire (10 bits a
+// byte, both directions):
+//   velta36-bench-drain --baud 9600 --batches 20
+// The database is created under $TMPDIR. Prints one RESULT line.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+#include "drain_trace.h"
+#include "event_db.h"
+#include "quiet_stdout.h"
+#include "refhost/scheduler.h"
+#include "refhost/serial_transport.h"
+#include "temp_work_dir.h"
+#include "velta36.h"
+#include "velta36sim/clock.h"
+#include "velta36sim/event_generator.h"
+#include "velta36sim/line_server.h"
+#include "velta36sim/shared_line.h"
+
+namespace {
+
+struct Options {
+    int32_t baud = 9600;
+    int32_t batches = 20;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const int value = std::atoi(argv[i + 1]);
+        if (flag == "--baud")
+            options.baud = value;
+        else if (flag == "--batches")
+            options.batches = value;
+        else
+            return false;
+    }
+    return argc % 2 == 1 && refhost::IsStandardBaud(options.baud) && options.batches > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::cerr << "usage: " << argv[0] << " [--baud RATE] [--batches COUNT]\n";
+        return 2;
+    }
+    std::ostream& out = velta36bench::QuietStdout();
+    velta36test::TempWorkDir dir;
+    velta36test::CreateEventDatabase();
+
+    // Records that each decode to exactly one row, so rows tell lost events.
+    velta36sim::SteadyClock clock;
+    velta36sim::SharedLine line(clock);
+    velta36sim::ControllerOptions controllerOptions;
+    controllerOptions.address = 0;
+    controllerOptions.doors = 2;
+    line.Add(controllerOptions);
+    velta36sim::GeneratorOptions generator;
+    generator.seed = 36;
+    generator.count = options.batches * velta36sim::kBatchSize;
+    generator.doors = 2;
+    generator.trackingIndependentOnly = true;
+    const std::vector<velta36sim::EventRecord> records =
+        velta36sim::RecordsOf(velta36sim::GenerateEvents(generator));
+    line.With(0, [&](velta36sim::SimulatedController& c) { c.controller().StoreEvents(records); });
+
+    velta36sim::ServerOptions serverOptions;
+    serverOptions.baud = options.baud;
+    velta36sim::LineServer server(line, serverOptions);
+    const std::string pty = server.StartPty();
+
+    refhost::Scheduler scheduler{refhost::Scheduler::Options()};
+    scheduler.addLine("bench", std::unique_ptr<refhost::Transport>(new refhost::SerialTransport(pty, options.baud)),
+                      options.baud);
+    Json::Value config(Json::objectValue);
+    config["data_id"] = 1;
+    config["address"] = 0;
+    config["appSetting"]["doors"] = 2;
+    scheduler.addDevice(0, "controller", refhost::DeviceHandle(new VELTA36(), refhost::DeviceDeleter{}), config);
+
+    std::mutex traceMutex;
+    std::vector<refhost::TraceRecord> trace;
+    scheduler.setTraceObserver([&](const refhost::TraceRecord& r) {
+        std::lock_guard<std::mutex> lock(traceMutex);
+        trace.push_back(r);
+    });
+    scheduler.setCycleCheck([&](std::size_t) {
+        bool drained = false;
+        line.With(0, [&](velta36sim::SimulatedController& c) {
+            drained = c.controller().StoredEvents().empty() && c.controller().OutstandingBatch() == 0;
+        });
+        return drained;
+    });
+    scheduler.start();
+    scheduler.wait();
+    server.Stop();
+
+    for (const std::string& error : scheduler.errors())
+        std::cerr << "line error: " << error << "\n";
+    std::vector<refhost::TraceRecord> copy;
+    {
+        std::lock_guard<std::mutex> lock(traceMutex);
+        copy = trace;
+    }
+    const velta36bench::DrainWindow window = velta36bench::AnalyseDrain(copy);
+    const long long rows = [] {
+        const std::vector<velta36test::EventRow> all = velta36test::ReadEventRows();
+        return static_cast<long long>(all.size());
+    }();
+    const long long lost = static_cast<long long>(records.size()) - rows;
+    if (window.batches == 0 || window.seconds <= 0) {
+        std::cerr << "no complete batch in the trace\n";
+        return 1;
+    }
+    const double rate = window.records / window.seconds;
+    // What the wire allows for the same exchange: its bytes at 10 bits each.
+    const double batchesPerSecond = options.baud / 10.0 / window.BytesPerBatch();
+    const double limit = batchesPerSecond * (static_cast<double>(window.records) / window.batches);
+    // The pseudo-terminal paces only the controller's side; this is how
+    // long that side's bytes take at the nominal rate, against the window.
+    const double pacedShare = window.bytesFromDevice * 10.0 / options.baud / window.seconds;
+    const uint32_t timeouts = scheduler.progress().at(0).timeouts;
+
+    char line_[512];
+    std::snprintf(line_, sizeof line_,
+                  "RESULT drain baud=%d batches=%llu events=%llu seconds=%.3f rate=%.2f "
+                  "bytes_per_batch=%.1f limit=%.2f ratio=%.3f paced_share=%.3f timeouts=%u rows=%lld lost=%lld\n",
+                  options.baud, static_cast<unsigned long long>(window.batches),
+                  static_cast<unsigned long long>(window.records), window.seconds, rate, window.BytesPerBatch(),
+                  limit, rate / limit, pacedShare, timeouts, rows, lost);
+    out << line_;
+    return lost == 0 ? 0 : 1;
+}
