@@ -101,9 +101,11 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
     }
     devices_.clear();
     for (const LineSpec& line : lines) {
-        const std::size_t lineIndex = scheduler_->addLine(
-            line.port, std::unique_ptr<refhost::Transport>(new refhost::SerialTransport(line.port, line.baud)),
-            line.baud);
+        // Opened here so that a missing, busy or forbidden port is reported
+        // before anything runs.
+        std::unique_ptr<refhost::Transport> transport(new refhost::SerialTransport(line.port, line.baud));
+        transport->open();
+        const std::size_t lineIndex = scheduler_->addLine(line.port, std::move(transport), line.baud);
         for (const DeviceSpec& device : line.devices) {
             try {
                 scheduler_->addDevice(lineIndex, device.name, plugin_->createDevice(), device.config);

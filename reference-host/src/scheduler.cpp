@@ -348,7 +348,9 @@ void Scheduler::runLine(Line& line)
                 runControls(line, *device);
         }
     } catch (const std::exception& error) {
-        failure = line.name + ": " + error.what();
+        // Line errors usually name the device already.
+        const std::string what = error.what();
+        failure = what.compare(0, line.name.size(), line.name) == 0 ? what : line.name + ": " + what;
     }
     line.wire->close();
     {
