@@ -1,0 +1,36 @@
+// velta36.so registers the creation routine of velta36_event with the
+// runtime's catalog when it is loaded, and withdraws it when unloaded.
+// This executable links none of the plug-in's objects.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <odb/schema-catalog.hxx>
+#include <odb/sqlite/database.hxx>
+#include <odb/transaction.hxx>
+
+#include "store_test_support.h"
+#include "temp_work_dir.h"
+
+namespace {
+
+TEST(SchemaRegistration, ArrivesWithThePlugin) {
+    EXPECT_FALSE(odb::schema_catalog::exists(odb::id_sqlite, ""));
+
+    void* plugin = ::dlopen(VELTA36_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(plugin, nullptr) << ::dlerror();
+    EXPECT_TRUE(odb::schema_catalog::exists(odb::id_sqlite, ""));
+
+    {
+        // The registered routine, run through the catalog, creates the table.
+        velta36test::TempWorkDir dir;
+        storetest::CreateEventDatabase();
+        storetest::RawConnection raw;
+        EXPECT_EQ(raw.query("SELECT name FROM sqlite_master WHERE name = 'velta36_event'").size(), 1u);
+    }
+
+    ASSERT_EQ(::dlclose(plugin), 0);
+    EXPECT_FALSE(odb::schema_catalog::exists(odb::id_sqlite, ""));
+}
+
+}  // namespace
