@@ -44,7 +44,8 @@ TEST(RuntimeExceptions, TextsAndBases) {
 TEST(RuntimeExceptions, CloneKeepsTypeAndText) {
     odb::sqlite::database_exception original(19, 1299, "NOT NULL constraint failed: velta36_event.Reason");
     std::unique_ptr<odb::exception> copy(original.clone());
-    EXPECT_EQ(typeid(*copy), typeid(odb::sqlite::database_exception));
+    const odb::exception& copied = *copy;
+    EXPECT_EQ(typeid(copied), typeid(odb::sqlite::database_exception));
     EXPECT_STREQ(copy->what(), original.what());
 
     std::unique_ptr<odb::exception> schema(odb::unknown_schema("s").clone());
