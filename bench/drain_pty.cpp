@@ -2,16 +2,23 @@
 // pseudo-terminal whose controller side is paced at a baud rate, against
 // the rate that the bytes of the same exchange allow on the wire (10 bits a
 // byte, both directions):
-//   velta36-bench-drain --baud 9600 --batches 20
+//   velta36-bench-drain --baud 9600 --batches 20 [--pacing deadline|sleep]
+// The simulator's line server sleeps the time of each byte after writing it,
+// so every oversleep of a loaded machine adds up and the line runs slower
+// than its rate. "--pacing deadline" (the default) gives it a sleep that
+// waits until each byte's due time on a running schedule instead, so the
+// line keeps its rate on average; "--pacing sleep" keeps the server's own.
 // The database is created under $TMPDIR. Prints one RESULT line.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <json/json.h>
@@ -33,14 +40,36 @@ namespace {
 struct Options {
     int32_t baud = 9600;
     int32_t batches = 20;
+    bool deadline = true;
 };
+
+// Sleeps until the due time of the next byte: the schedule advances by the
+// requested time per call and restarts from now after an idle line (a due
+// time more than a few milliseconds past), so an oversleep is made up by
+// the following bytes instead of slowing the line down.
+std::function<void(int64_t)> DeadlineSleep()
+{
+    auto due = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [due](int64_t microseconds) {
+        const auto now = std::chrono::steady_clock::now();
+        if (*due < now - std::chrono::milliseconds(5))
+            *due = now;
+        *due += std::chrono::microseconds(microseconds);
+        std::this_thread::sleep_until(*due);
+    };
+}
 
 bool ParseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         const int value = std::atoi(argv[i + 1]);
-        if (flag == "--baud")
+        if (flag == "--pacing") {
+            const std::string pacing = argv[i + 1];
+            if (pacing != "deadline" && pacing != "sleep")
+                return false;
+            options.deadline = pacing == "deadline";
+        } else if (flag == "--baud")
             options.baud = value;
         else if (flag == "--batches")
             options.batches = value;
@@ -56,7 +85,7 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::cerr << "usage: " << argv[0] << " [--baud RATE] [--batches COUNT]\n";
+        std::cerr << "usage: " << argv[0] << " [--baud RATE] [--batches COUNT] [--pacing deadline|sleep]\n";
         return 2;
     }
     std::ostream& out = velta36bench::QuietStdout();
@@ -81,6 +110,8 @@ int main(int argc, char** argv)
 
     velta36sim::ServerOptions serverOptions;
     serverOptions.baud = options.baud;
+    if (options.deadline)
+        serverOptions.sleep = DeadlineSleep();
     velta36sim::LineServer server(line, serverOptions);
     const std::string pty = server.StartPty();
 
@@ -138,11 +169,13 @@ int main(int argc, char** argv)
 
     char line_[512];
     std::snprintf(line_, sizeof line_,
-                  "RESULT drain baud=%d batches=%llu events=%llu seconds=%.3f rate=%.2f "
-                  "bytes_per_batch=%.1f limit=%.2f ratio=%.3f paced_share=%.3f timeouts=%u rows=%lld lost=%lld\n",
-                  options.baud, static_cast<unsigned long long>(window.batches),
+                  "RESULT drain baud=%d pacing=%s batches=%llu events=%llu seconds=%.3f rate=%.2f "
+                  "bytes_per_batch=%.1f limit=%.2f ratio=%.3f paced_share=%.3f host_share=%.3f timeouts=%u rows=%lld "
+                  "lost=%lld\n",
+                  options.baud, options.deadline ? "deadline" : "sleep",
+                  static_cast<unsigned long long>(window.batches),
                   static_cast<unsigned long long>(window.records), window.seconds, rate, window.BytesPerBatch(),
-                  limit, rate / limit, pacedShare, timeouts, rows, lost);
+                  limit, rate / limit, pacedShare, window.hostSeconds / window.seconds, timeouts, rows, lost);
     out << line_;
     return lost == 0 ? 0 : 1;
 }

@@ -32,6 +32,9 @@ DrainWindow AnalyseDrain(const std::vector<refhost::TraceRecord>& trace)
     // The batch in progress: committed to the window when its ack is in.
     uint64_t toDevice = 0, fromDevice = 0, replyBytes = 0;
     bool ackSent = false;
+    double hostSeconds = 0;
+    bool replyEnded = false;
+    std::chrono::system_clock::time_point replyEnd;
 
     for (const refhost::TraceRecord& r : trace) {
         if (r.direction == Direction::Sent) {
@@ -39,12 +42,17 @@ DrainWindow AnalyseDrain(const std::vector<refhost::TraceRecord>& trace)
                 if (!started) {
                     started = true;
                     first = r.when;
+                    replyEnded = false;   // the status reply lies before the window
                 }
                 toDevice = fromDevice = replyBytes = 0;
                 ackSent = false;
+                hostSeconds = 0;
             } else if (!started) {
                 continue;
             }
+            if (replyEnded)
+                hostSeconds += std::chrono::duration<double>(r.when - replyEnd).count();
+            replyEnded = false;
             if (IsBatchAck(r.bytes))
                 ackSent = true;
             toDevice += r.bytes.size();
@@ -53,6 +61,8 @@ DrainWindow AnalyseDrain(const std::vector<refhost::TraceRecord>& trace)
         if (!started)
             continue;
         fromDevice += r.bytes.size();
+        replyEnded = !r.bytes.empty() && r.bytes.back() == '/';
+        replyEnd = r.when;
         if (!ackSent) {
             replyBytes += r.bytes.size();
             continue;
@@ -63,6 +73,9 @@ DrainWindow AnalyseDrain(const std::vector<refhost::TraceRecord>& trace)
             window.bytesToDevice += toDevice;
             window.bytesFromDevice += fromDevice;
             window.seconds = std::chrono::duration<double>(r.when - first).count();
+            // The gap after this ack belongs to the next batch.
+            window.hostSeconds += hostSeconds;
+            hostSeconds = 0;
             toDevice = fromDevice = replyBytes = 0;
             ackSent = false;
         }

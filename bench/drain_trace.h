@@ -21,6 +21,9 @@ struct DrainWindow {
     uint64_t bytesToDevice = 0;   // every frame the host sent in the window
     uint64_t bytesFromDevice = 0; // every byte the controller sent in it
     double seconds = 0;           // first event read sent .. last ack received
+    // Of those seconds, the time from a reply's last byte to the next frame
+    // sent: the host's and the plug-in's part (decoding, saving, sending).
+    double hostSeconds = 0;
 
     // Bytes on the wire for one batch, both ways.
     double BytesPerBatch() const

@@ -21,6 +21,7 @@
 
 #include <json/json.h>
 
+#include "bench_store.h"
 #include "event_db.h"
 #include "process_memory.h"
 #include "quiet_stdout.h"
@@ -92,6 +93,14 @@ std::map<long long, long long> RowsPerDataId()
     }
     sqlite3_close(db);
     return rows;
+}
+
+long long TotalRows()
+{
+    long long n = 0;
+    for (const auto& r : RowsPerDataId())
+        n += r.second;
+    return n;
 }
 
 struct ScaleOutcome {
@@ -199,12 +208,7 @@ struct DeviceCost {
 DeviceCost MeasureDeviceCost(int count)
 {
     DeviceCost cost;
-    const long long rowsBefore = RowsPerDataId().size() ? [] {
-        long long n = 0;
-        for (const auto& r : RowsPerDataId())
-            n += r.second;
-        return n;
-    }() : 0;
+    const long long rowsBefore = TotalRows();
     std::vector<std::unique_ptr<VELTA36>> devices;
     devices.reserve(static_cast<std::size_t>(count));
     const long long before = velta36bench::HeapInUse();
@@ -214,23 +218,14 @@ DeviceCost MeasureDeviceCost(int count)
     }
     const long long configured = velta36bench::HeapInUse();
     for (auto& device : devices) {
-        velta36_event event;
+        velta36_event event = velta36bench::SampleEvent();
         event.data_id = device->DataId();
-        event.EventTime = boost::posix_time::ptime(boost::gregorian::date(2024, 3, 5),
-                                                   boost::posix_time::time_duration(14, 7, 0));
-        event.ReaderChannel = 1;
-        event.EventType = 1;
-        event.CardNo = "00001234";
-        event.Reason = "刷卡进门成功";
         device->SaveDoorEvent(event);
     }
     const long long connected = velta36bench::HeapInUse();
     cost.configuredBytes = static_cast<double>(configured - before) / count;
     cost.connectedBytes = static_cast<double>(connected - before) / count;
-    long long rowsAfter = 0;
-    for (const auto& r : RowsPerDataId())
-        rowsAfter += r.second;
-    cost.savedRows = rowsAfter - rowsBefore;
+    cost.savedRows = TotalRows() - rowsBefore;
     return cost;
 }
 
