@@ -91,6 +91,6 @@ int main(int argc, char** argv)
         std::cerr << kind << ": " << rows << " rows stored, expected " << RowsPer(kind) * count << "\n";
         return 1;
     }
-    std::cerr << kind << ": " << count << " operations\n";
+    std::cerr << "RESULT count kind=" << kind << " operations=" << count << " rows=" << rows << "\n";
     return 0;
 }

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Builds Release in build-bench and runs every benchmark of the event path,
+# then prints the table of results (Markdown, as in the README):
+#   scripts/bench.sh
+# Environment:
+#   BENCH_DISK_DIR  folder on the ordinary file system for the databases
+#                   (default /tmp); RAM-backed runs use /dev/shm
+#   BENCH_JOBS      build jobs (default 2)
+#   BENCH_MIPSEL    0 skips the mipsel size (default: built when the cross
+#                   compiler is installed, in build-bench-mipsel)
+# Each program also prints a RESULT line of its own; the commands below are
+# the ones the README's table names.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-bench
+disk=${BENCH_DISK_DIR:-/tmp}
+ram=/dev/shm
+jobs=${BENCH_JOBS:-2}
+log=$build/bench-logs
+programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
+          velta36-bench-drain velta36-bench-scale)
+
+for tool in valgrind callgrind_annotate strip; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
+done
+
+echo "== build (Release, $build)" >&2
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELTA36_BUILD_TESTS=OFF -DVELTA36_WERROR=ON >/dev/null
+cmake --build "$build" -j"$jobs" --target "${programs[@]}" >/dev/null
+bin=$build/bench
+mkdir -p "$log"
+
+# field LINE KEY: the value of KEY=value in a RESULT line.
+field() { tr ' ' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
+# result FILE: the RESULT line a program wrote.
+result() { grep '^RESULT' "$1" | tail -1; }
+# ratio A B [digits]
+ratio() { awk -v a="$1" -v b="$2" -v d="${3:-3}" 'BEGIN { printf "%.*f", d, a / b }'; }
+
+# instructions KIND N1 N2: instructions of one operation under callgrind,
+# from the difference between runs of N1 and N2 operations (start-up cancels).
+instructions() {
+  local kind=$1 n1=$2 n2=$3 out i1 i2
+  for n in "$n1" "$n2"; do
+    out=$log/callgrind.$kind.$n
+    TMPDIR=$ram valgrind --tool=callgrind --callgrind-out-file="$out" \
+      "$bin/velta36-bench-count" "$kind" "$n" >/dev/null 2>"$out.log"
+  done
+  i1=$(sed -n 's/^totals: *//p' "$log/callgrind.$kind.$n1")
+  i2=$(sed -n 's/^totals: *//p' "$log/callgrind.$kind.$n2")
+  awk -v a="$i1" -v b="$i2" -v n="$((n2 - n1))" 'BEGIN { printf "%.0f", (b - a) / n }'
+}
+# rows_per_op KIND N: rows one operation stored in the counted run of N.
+rows_per_op() {
+  local line; line=$(grep '^RESULT' "$log/callgrind.$1.$2.log")
+  ratio "$(field "$line" rows)" "$(field "$line" operations)" 0
+}
+
+gb_flags=(--benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+          --benchmark_min_time=0.2 --benchmark_color=false)
+
+echo "== 1. store: SaveDoorEvent against raw SQLite" >&2
+TMPDIR=$disk "$bin/velta36-bench-store" "${gb_flags[@]}" >"$log/store-disk.txt"
+TMPDIR=$ram "$bin/velta36-bench-store" "${gb_flags[@]}" >"$log/store-ram.txt"
+store_disk=$(result "$log/store-disk.txt")
+store_ram=$(result "$log/store-ram.txt")
+save_ir=$(instructions save 50 250)
+raw_ir=$(instructions raw 50 250)
+
+echo "== 2. decode: process on event, status and acknowledgement replies" >&2
+TMPDIR=$ram "$bin/velta36-bench-decode" "${gb_flags[@]}" >"$log/decode.txt"
+decode=$(result "$log/decode.txt")
+event_ir=$(instructions event 10 60)
+status_ir=$(instructions status 1000 6000)
+ack_ir=$(instructions ack 1000 6000)
+# Events per reply as the counted run stored them (rows per reply).
+per_event_ir=$(ratio "$event_ir" "$(rows_per_op event 60)" 0)
+
+echo "== 3. drain through a paced pseudo-terminal" >&2
+drain() { TMPDIR=$ram "$bin/velta36-bench-drain" "$@" | tee -a "$log/drain.txt" | tail -1; }
+: >"$log/drain.txt"
+d9600=$(drain --baud 9600 --batches 20 --pacing deadline)
+d9600s=$(drain --baud 9600 --batches 20 --pacing sleep)
+d115k=$(drain --baud 115200 --batches 50 --pacing deadline)
+d115ks=$(drain --baud 115200 --batches 50 --pacing sleep)
+
+echo "== 4. one host: 32 controllers on 8 lines" >&2
+scale() { local dir=$1; shift; TMPDIR=$dir "$bin/velta36-bench-scale" "$@" | tee -a "$log/scale.txt" | tail -1; }
+: >"$log/scale.txt"
+s_ram=$(scale "$ram" --lines 8 --per-line 4 --events 200)
+s_disk=$(scale "$disk" --lines 8 --per-line 4 --events 25)
+s_paced=$(scale "$ram" --lines 8 --per-line 4 --events 50 --baud 9600)
+
+echo "== 5. size of velta36.so, stripped" >&2
+so_size() { local so=$1 strip=$2 tmp; tmp=$(mktemp); "$strip" --strip-all -o "$tmp" "$so"; stat -c %s "$tmp"; rm -f "$tmp"; }
+size_amd64=$(so_size "$build/plugin/velta36.so" strip)
+size_mipsel="n/a (no mipsel cross compiler)"
+if [ "${BENCH_MIPSEL:-1}" != 0 ] && command -v mipsel-linux-gnu-g++ >/dev/null; then
+  if cmake -S . -B "$build-mipsel" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mipsel-linux-gnu.cmake" \
+       -DCMAKE_BUILD_TYPE=Release -DVELTA36_BUILD_TESTS=OFF -DVELTA36_BUILD_TOOLS=OFF \
+       -DVELTA36_BUILD_BENCH=OFF >"$log/mipsel.txt" 2>&1 &&
+     cmake --build "$build-mipsel" -j"$jobs" --target velta36 >>"$log/mipsel.txt" 2>&1; then
+    size_mipsel="$(so_size "$build-mipsel/plugin/velta36.so" mipsel-linux-gnu-strip) B"
+  else
+    size_mipsel="n/a (mipsel build failed, see $log/mipsel.txt)"
+  fi
+fi
+
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+cat <<TABLE
+
+Load average during the run: $load ($(nproc) cores).
+
+| # | Figure | Measured | Goal | Command |
+|---|---|---|---|---|
+| 1 | SaveDoorEvent, disk ($disk) | $(field "$store_disk" save_us) µs (CPU $(field "$store_disk" save_cpu_us) µs) | | \`TMPDIR=$disk $bin/velta36-bench-store ${gb_flags[*]}\` |
+| 1 | raw SQLite insert, disk | $(field "$store_disk" raw_us) µs (CPU $(field "$store_disk" raw_cpu_us) µs) | | same run |
+| 1 | ratio SaveDoorEvent / raw, disk | **$(field "$store_disk" ratio)** | ≤ 1.2 | same run |
+| 1 | SaveDoorEvent, RAM (/dev/shm) | $(field "$store_ram" save_us) µs (CPU $(field "$store_ram" save_cpu_us) µs) | | \`TMPDIR=/dev/shm $bin/velta36-bench-store ${gb_flags[*]}\` |
+| 1 | raw SQLite insert, RAM | $(field "$store_ram" raw_us) µs (CPU $(field "$store_ram" raw_cpu_us) µs) | | same run |
+| 1 | ratio SaveDoorEvent / raw, RAM | **$(field "$store_ram" ratio)** | ≤ 1.2 | same run |
+| 1 | instructions per save: SaveDoorEvent / raw | $save_ir / $raw_ir = **$(ratio "$save_ir" "$raw_ir" 2)** | ≤ 1.2 | \`TMPDIR=/dev/shm valgrind --tool=callgrind $bin/velta36-bench-count save\|raw 50\|250\` |
+| 2 | process, full event reply: CPU per event | $(field "$decode" event_cpu_us) µs | | \`TMPDIR=/dev/shm $bin/velta36-bench-decode ${gb_flags[*]}\` |
+| 2 | process, full event reply: instructions per event | $per_event_ir | | \`TMPDIR=/dev/shm valgrind --tool=callgrind $bin/velta36-bench-count event 10\|60\` |
+| 2 | process, status reply: CPU / instructions | $(field "$decode" status_cpu_ns) ns / $status_ir | | same two commands, \`status 1000\|6000\` |
+| 2 | process, acknowledgement: CPU / instructions | $(field "$decode" ack_cpu_ns) ns / $ack_ir | | same two commands, \`ack 1000\|6000\` |
+| 3 | drain at 9600 baud (scheduled pacing) | $(field "$d9600" rate) ev/s of $(field "$d9600" limit) ev/s (wire: $(field "$d9600" bytes_per_batch) B per batch) = **$(field "$d9600" ratio)** | ≥ 0.95 | \`TMPDIR=/dev/shm $bin/velta36-bench-drain --baud 9600 --batches 20\` |
+| 3 | drain at 9600 baud (simulator's own pacing) | $(field "$d9600s" rate) ev/s = $(field "$d9600s" ratio) | | \`... --baud 9600 --batches 20 --pacing sleep\` |
+| 3 | drain at 115200 baud (scheduled pacing) | $(field "$d115k" rate) ev/s of $(field "$d115k" limit) ev/s = $(field "$d115k" ratio) | | \`... --baud 115200 --batches 50\` |
+| 3 | drain at 115200 baud (simulator's own pacing) | $(field "$d115ks" rate) ev/s = $(field "$d115ks" ratio) | | \`... --baud 115200 --batches 50 --pacing sleep\` |
+| 3 | host's share of the drain time, 9600 / 115200 | $(field "$d9600" host_share) / $(field "$d115k" host_share) | | the same runs |
+| 4 | 32 devices, 8 lines, unpaced, RAM | $(field "$s_ram" rate) ev/s, $(field "$s_ram" events) events, lost $(field "$s_ram" lost), duplicates $(field "$s_ram" duplicates) | lost 0 | \`TMPDIR=/dev/shm $bin/velta36-bench-scale --lines 8 --per-line 4 --events 200\` |
+| 4 | 32 devices, 8 lines, unpaced, disk | $(field "$s_disk" rate) ev/s, $(field "$s_disk" events) events, lost $(field "$s_disk" lost), duplicates $(field "$s_disk" duplicates) | lost 0 | \`TMPDIR=$disk $bin/velta36-bench-scale --lines 8 --per-line 4 --events 25\` |
+| 4 | 32 devices, 8 lines at 9600 baud, RAM | $(field "$s_paced" rate) ev/s, $(field "$s_paced" events) events, lost $(field "$s_paced" lost) | lost 0 | \`TMPDIR=/dev/shm $bin/velta36-bench-scale --events 50 --baud 9600\` |
+| 4 | peak memory of the host process (VmHWM), unpaced RAM run | $(field "$s_ram" peak_kb) kB | | first scale command |
+| 4 | memory per device object: created and configured / after its first save | $(field "$s_ram" device_bytes) B / $(field "$s_ram" device_connected_bytes) B | | first scale command (200 devices) |
+| 5 | velta36.so stripped, amd64 | $size_amd64 B | | \`scripts/bench.sh\` (strip --strip-all) |
+| 5 | velta36.so stripped, mipsel | $size_mipsel | | \`scripts/bench.sh\` (mipsel-linux-gnu-strip, build-bench-mipsel) |
+TABLE
+echo "Logs: $log" >&2
