@@ -24,4 +24,23 @@ cmake --build "$build" -j"$jobs"
 so="$build/plugin/velta36.so"
 file -L "$so" | tee /dev/stderr | grep -q "MIPS" || { echo "velta36.so is not a MIPS object" >&2; exit 1; }
 
+# The cross binutils' view of the plug-in, beside the test that parses the
+# ELF itself: the needed list holds only the standard runtime, and the one
+# function it exports is get_providers (the rest of its exports are the
+# type information of its own classes).
+readelf=mipsel-linux-gnu-readelf
+needed=$($readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+echo "velta36.so needs: $needed"
+for lib in $needed; do
+  case "$lib" in
+    libstdc++.so.*|libm.so.*|libgcc_s.so.*|libc.so.*|ld.so.*) ;;
+    *) echo "velta36.so needs $lib, which is not the standard runtime" >&2; exit 1 ;;
+  esac
+done
+functions=$($readelf --dyn-syms -W "$so" | awk '$1 ~ /^[0-9]+:$/ && $4 == "FUNC" && $5 != "LOCAL" && $7 != "UND" {print $8}' | sed 's/@.*//' | sort -u | tr '\n' ' ')
+echo "velta36.so exports functions: $functions"
+[ "$functions" = "get_providers " ] || { echo "velta36.so must export get_providers and no other function" >&2; exit 1; }
+others=$($readelf --dyn-syms -W "$so" | awk '$1 ~ /^[0-9]+:$/ && $5 != "LOCAL" && $7 != "UND" && $4 != "FUNC" {print $8}' | grep -v '^_ZT[IS]' || true)
+[ -z "$others" ] || { echo "velta36.so exports other symbols: $others" >&2; exit 1; }
+
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE no-emulation
