@@ -14,7 +14,9 @@ double ToNs(double value, benchmark::TimeUnit unit)
 
 }  // namespace
 
-CollectingReporter::CollectingReporter(std::ostream& out)
+// Plain tabular output: the report usually goes to a log or a pipe, where
+// colour codes would only get in the way of reading it.
+CollectingReporter::CollectingReporter(std::ostream& out) : ConsoleReporter(OO_Tabular)
 {
     SetOutputStream(&out);
     SetErrorStream(&std::cerr);

@@ -34,7 +34,7 @@ mkdir -p "$log"
 # field LINE KEY: the value of KEY=value in a RESULT line.
 field() { tr ' ' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
 # result FILE: the RESULT line a program wrote.
-result() { grep '^RESULT' "$1" | tail -1; }
+result() { grep -o 'RESULT.*' "$1" | tail -1; }
 # ratio A B [digits]
 ratio() { awk -v a="$1" -v b="$2" -v d="${3:-3}" 'BEGIN { printf "%.*f", d, a / b }'; }
 
@@ -53,12 +53,12 @@ instructions() {
 }
 # rows_per_op KIND N: rows one operation stored in the counted run of N.
 rows_per_op() {
-  local line; line=$(grep '^RESULT' "$log/callgrind.$1.$2.log")
+  local line; line=$(grep -o 'RESULT.*' "$log/callgrind.$1.$2.log")
   ratio "$(field "$line" rows)" "$(field "$line" operations)" 0
 }
 
 gb_flags=(--benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
-          --benchmark_min_time=0.2 --benchmark_color=false)
+          --benchmark_min_time=0.2)
 
 echo "== 1. store: SaveDoorEvent against raw SQLite" >&2
 TMPDIR=$disk "$bin/velta36-bench-store" "${gb_flags[@]}" >"$log/store-disk.txt"
