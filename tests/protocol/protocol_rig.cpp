@@ -1,5 +1,7 @@
 #include "protocol_rig.h"
 
+#include "event_db.h"
+
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -8,16 +10,6 @@
 #include <stdexcept>
 
 namespace {
-
-const char* const kCreateEventTable =
-    "CREATE TABLE \"velta36_event\" (\n"
-    "  \"id\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,\n"
-    "  \"data_id\" INTEGER NOT NULL,\n"
-    "  \"EventTime\" DATETIME NULL,\n"
-    "  \"ReaderChannel\" INTEGER NOT NULL,\n"
-    "  \"EventType\" INTEGER NOT NULL,\n"
-    "  \"CardNo\" varchar(20) NOT NULL,\n"
-    "  \"Reason\" varchar(20) NOT NULL)";
 
 std::string Text(sqlite3_stmt* statement, int column)
 {
@@ -52,13 +44,9 @@ ScratchDatabase::ScratchDatabase()
     if (!mkdtemp(pattern))
         throw std::runtime_error("mkdtemp");
     dir_ = pattern;
-    sqlite3* db = nullptr;
-    if (sqlite3_open(path().c_str(), &db) != SQLITE_OK ||
-        sqlite3_exec(db, kCreateEventTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        throw std::runtime_error("cannot create the event table");
-    }
-    sqlite3_close(db);
+    // The table comes from the mapping's own creation routine, as a host
+    // creates it.
+    velta36test::CreateEventDatabase(path());
     if (chdir(dir_.c_str()) != 0)
         throw std::runtime_error("chdir");
 }
