@@ -2,12 +2,15 @@
 // line on 8 lines by default), every device storing into the one database
 // file, driven by the reference host's scheduler over pseudo-terminals.
 //   velta36-bench-scale [--lines 8] [--per-line 4] [--events 100] [--baud 0]
-//                       [--memory-devices 200]
+//                       [--memory-devices 200] [--journal delete|wal]
 // --baud 0 leaves the lines unpaced (what the host can do); a rate paces the
 // controllers' replies like a real line. Afterwards it measures what one
 // device object costs: the heap growth per created and configured device,
 // and per device once its database connection is open (after its first
-// save). The database is created under $TMPDIR. Prints one RESULT line.
+// save). The database is created under $TMPDIR, in SQLite's default
+// rollback-journal mode or, with "--journal wal", switched to write-ahead
+// logging (a property of the file that every connection then uses).
+// Prints one RESULT line.
 #include <sqlite3.h>
 
 #include <chrono>
@@ -43,6 +46,7 @@ struct Options {
     int events = 100;        // per controller
     int baud = 0;            // 0: unpaced
     int memoryDevices = 200;
+    bool wal = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -50,7 +54,12 @@ bool ParseOptions(int argc, char** argv, Options& o)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         const int value = std::atoi(argv[i + 1]);
-        if (flag == "--lines")
+        if (flag == "--journal") {
+            const std::string mode = argv[i + 1];
+            if (mode != "delete" && mode != "wal")
+                return false;
+            o.wal = mode == "wal";
+        } else if (flag == "--lines")
             o.lines = value;
         else if (flag == "--per-line")
             o.perLine = value;
@@ -93,6 +102,24 @@ std::map<long long, long long> RowsPerDataId()
     }
     sqlite3_close(db);
     return rows;
+}
+
+// Switches the database file to write-ahead logging; false on failure.
+bool UseWriteAheadLog()
+{
+    sqlite3* db = nullptr;
+    bool done = false;
+    if (sqlite3_open_v2("ZRMDevice.db", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW) {
+            const unsigned char* mode = sqlite3_column_text(st, 0);
+            done = mode && std::string(reinterpret_cast<const char*>(mode)) == "wal";
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return done;
 }
 
 long long TotalRows()
@@ -236,12 +263,17 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         std::cerr << "usage: " << argv[0]
-                  << " [--lines N] [--per-line N<=10] [--events N] [--baud 0|RATE] [--memory-devices N]\n";
+                  << " [--lines N] [--per-line N<=10] [--events N] [--baud 0|RATE] [--memory-devices N]"
+                     " [--journal delete|wal]\n";
         return 2;
     }
     std::ostream& out = velta36bench::QuietStdout();
     velta36test::TempWorkDir dir;
     velta36test::CreateEventDatabase();
+    if (o.wal && !UseWriteAheadLog()) {
+        std::cerr << "could not switch the database to write-ahead logging\n";
+        return 1;
+    }
 
     const ScaleOutcome run = RunHost(o);
     // The peak belongs to the host run: read it before the device-cost part.
@@ -250,10 +282,10 @@ int main(int argc, char** argv)
 
     char line[640];
     std::snprintf(line, sizeof line,
-                  "RESULT scale lines=%d devices=%d baud=%d events=%lld seconds=%.3f rate=%.1f rows=%lld "
+                  "RESULT scale lines=%d devices=%d baud=%d journal=%s events=%lld seconds=%.3f rate=%.1f rows=%lld "
                   "lost=%lld duplicates=%lld timeouts=%llu line_errors=%zu peak_kb=%lld "
                   "device_bytes=%.0f device_connected_bytes=%.0f cost_rows=%lld/%d\n",
-                  o.lines, o.lines * o.perLine, o.baud, run.seeded, run.seconds, run.rows / run.seconds, run.rows,
+                  o.lines, o.lines * o.perLine, o.baud, o.wal ? "wal" : "delete", run.seeded, run.seconds, run.rows / run.seconds, run.rows,
                   run.lost, run.duplicates, static_cast<unsigned long long>(run.timeouts), run.lineErrors, peakKb,
                   cost.configuredBytes, cost.connectedBytes, cost.savedRows, o.memoryDevices);
     out << line;

@@ -90,6 +90,7 @@ scale() { local dir=$1; shift; TMPDIR=$dir "$bin/velta36-bench-scale" "$@" | tee
 : >"$log/scale.txt"
 s_ram=$(scale "$ram" --lines 8 --per-line 4 --events 200)
 s_disk=$(scale "$disk" --lines 8 --per-line 4 --events 25)
+s_wal=$(scale "$disk" --lines 8 --per-line 4 --events 100 --journal wal)
 s_paced=$(scale "$ram" --lines 8 --per-line 4 --events 50 --baud 9600)
 
 echo "== 5. size of velta36.so, stripped" >&2
@@ -134,6 +135,7 @@ Load average during the run: $load ($(nproc) cores).
 | 3 | host's share of the drain time, 9600 / 115200 | $(field "$d9600" host_share) / $(field "$d115k" host_share) | | the same runs |
 | 4 | 32 devices, 8 lines, unpaced, RAM | $(field "$s_ram" rate) ev/s, $(field "$s_ram" events) events, lost $(field "$s_ram" lost), duplicates $(field "$s_ram" duplicates) | lost 0 | \`TMPDIR=/dev/shm $bin/velta36-bench-scale --lines 8 --per-line 4 --events 200\` |
 | 4 | 32 devices, 8 lines, unpaced, disk | $(field "$s_disk" rate) ev/s, $(field "$s_disk" events) events, lost $(field "$s_disk" lost), duplicates $(field "$s_disk" duplicates) | lost 0 | \`TMPDIR=$disk $bin/velta36-bench-scale --lines 8 --per-line 4 --events 25\` |
+| 4 | 32 devices, 8 lines, unpaced, disk, file in WAL mode | $(field "$s_wal" rate) ev/s, $(field "$s_wal" events) events, lost $(field "$s_wal" lost), duplicates $(field "$s_wal" duplicates) | lost 0 | \`TMPDIR=$disk $bin/velta36-bench-scale --events 100 --journal wal\` |
 | 4 | 32 devices, 8 lines at 9600 baud, RAM | $(field "$s_paced" rate) ev/s, $(field "$s_paced" events) events, lost $(field "$s_paced" lost) | lost 0 | \`TMPDIR=/dev/shm $bin/velta36-bench-scale --events 50 --baud 9600\` |
 | 4 | 8 lines at 9600 baud against 8 × the one-line wire limit | **$(ratio "$(field "$s_paced" rate)" "$(awk -v l="$(field "$d9600" limit)" 'BEGIN { print 8 * l }')")** | | the paced scale run and the 9600 drain |
 | 4 | peak memory of the host process (VmHWM), unpaced RAM run | $(field "$s_ram" peak_kb) kB | | first scale command |
