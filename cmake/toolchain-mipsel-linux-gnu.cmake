@@ -29,6 +29,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_IGNORE_PATH /usr/lib/x86_64-linux-gnu /lib/x86_64-linux-gnu)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${VELTA36_CROSS_TRIPLE}/pkgconfig:/usr/share/pkgconfig")
 
+# 32-bit MIPS has no 64-bit atomic instructions: std::atomic<uint64_t> and
+# the like call libatomic. It goes last on every link line and is recorded
+# only where something uses it (never in velta36.so's needed list, which the
+# tests check).
+set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")
+set(CMAKE_C_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")
+
 # qemu-mipsel finds the multiarch loader /lib/ld.so.1 itself; no -L.
 find_program(VELTA36_QEMU NAMES qemu-mipsel qemu-mipsel-static REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${VELTA36_QEMU})

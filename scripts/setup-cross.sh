@@ -20,7 +20,7 @@ cross_arch=mipsel
 
 tools=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user file)
 cross_dev=(libjsoncpp-dev libsqlite3-dev libboost-dev libboost-date-time-dev
-           libgtest-dev libgmock-dev)
+           libgtest-dev libgmock-dev libatomic1)
 # Known to lag behind on mipsel; others are found by trying (below).
 pinned=(linux-libc-dev libssl3)
 
