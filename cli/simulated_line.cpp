@@ -1,8 +1,28 @@
 #include "simulated_line.h"
 
+#include <ctime>
+
 #include "velta36sim/event_generator.h"
 
 namespace velta36cli {
+
+namespace {
+
+// The built-in controller has stored yesterday's traffic, as one found in
+// the field in the morning would have.
+velta36sim::CivilTime Yesterday()
+{
+    const std::time_t now = std::time(nullptr) - 24 * 60 * 60;
+    std::tm local{};
+    localtime_r(&now, &local);
+    velta36sim::CivilTime day;
+    day.year = local.tm_year + 1900;
+    day.month = local.tm_mon + 1;
+    day.day = local.tm_mday;
+    return day;
+}
+
+}  // namespace
 
 SimulatedLine::SimulatedLine(const std::vector<SimulatedControllerSpec>& controllers, int32_t baud)
     : line_(clock_), baud_(baud)
@@ -15,6 +35,9 @@ SimulatedLine::SimulatedLine(const std::vector<SimulatedControllerSpec>& control
         options.faults = spec.faults;
         velta36sim::SimulatedController& controller = line_.Add(options);
         velta36sim::GeneratorOptions generator = velta36sim::RealisticDay(spec.seed, spec.doors);
+        const velta36sim::CivilTime yesterday = Yesterday();
+        if (velta36sim::IsValid(yesterday))
+            generator.day = yesterday;
         if (spec.events >= 0)
             generator.count = spec.events;
         const std::vector<velta36sim::EventRecord> records =
