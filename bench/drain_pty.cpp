@@ -149,11 +149,10 @@ int main(int argc, char** argv)
         copy = trace;
     }
     const velta36bench::DrainWindow window = velta36bench::AnalyseDrain(copy);
-    const long long rows = [] {
-        const std::vector<velta36test::EventRow> all = velta36test::ReadEventRows();
-        return static_cast<long long>(all.size());
-    }();
-    const long long lost = static_cast<long long>(records.size()) - rows;
+    const long long rows = static_cast<long long>(velta36test::ReadEventRows().size());
+    const long long seeded = static_cast<long long>(records.size());
+    const long long lost = rows < seeded ? seeded - rows : 0;
+    const long long duplicates = rows > seeded ? rows - seeded : 0;
     if (window.batches == 0 || window.seconds <= 0) {
         std::cerr << "no complete batch in the trace\n";
         return 1;
@@ -167,15 +166,15 @@ int main(int argc, char** argv)
     const double pacedShare = window.bytesFromDevice * 10.0 / options.baud / window.seconds;
     const uint32_t timeouts = scheduler.progress().at(0).timeouts;
 
-    char line_[512];
-    std::snprintf(line_, sizeof line_,
+    char report[512];
+    std::snprintf(report, sizeof report,
                   "RESULT drain baud=%d pacing=%s batches=%llu events=%llu seconds=%.3f rate=%.2f "
                   "bytes_per_batch=%.1f limit=%.2f ratio=%.3f paced_share=%.3f host_share=%.3f timeouts=%u rows=%lld "
-                  "lost=%lld\n",
+                  "lost=%lld duplicates=%lld\n",
                   options.baud, options.deadline ? "deadline" : "sleep",
                   static_cast<unsigned long long>(window.batches),
                   static_cast<unsigned long long>(window.records), window.seconds, rate, window.BytesPerBatch(),
-                  limit, rate / limit, pacedShare, window.hostSeconds / window.seconds, timeouts, rows, lost);
-    out << line_;
-    return lost == 0 ? 0 : 1;
+                  limit, rate / limit, pacedShare, window.hostSeconds / window.seconds, timeouts, rows, lost, duplicates);
+    out << report;
+    return lost == 0 && duplicates == 0 ? 0 : 1;
 }
