@@ -43,18 +43,20 @@ struct Options {
     bool deadline = true;
 };
 
-// Sleeps until the due time of the next byte: the schedule advances by the
-// requested time per call and restarts from now after an idle line (a due
-// time more than a few milliseconds past), so an oversleep is made up by
-// the following bytes instead of slowing the line down.
+// Sleeps until the due time of the next byte, like a UART sending a frame
+// handed to it whole: the schedule advances by the requested time per call,
+// so an oversleep shorter than a byte is made up by the following bytes.
+// A longer lag means the line was idle (or the writer stalled): the
+// schedule restarts from now, so bytes are never sent ahead of the rate.
 std::function<void(int64_t)> DeadlineSleep()
 {
     auto due = std::make_shared<std::chrono::steady_clock::time_point>();
     return [due](int64_t microseconds) {
         const auto now = std::chrono::steady_clock::now();
-        if (*due < now - std::chrono::milliseconds(5))
+        const std::chrono::microseconds byteTime(microseconds);
+        if (*due + byteTime < now)
             *due = now;
-        *due += std::chrono::microseconds(microseconds);
+        *due += byteTime;
         std::this_thread::sleep_until(*due);
     };
 }
