@@ -34,6 +34,8 @@ void CollectingReporter::ReportRuns(const std::vector<Run>& runs)
         }
         s.cpuNs.push_back(ToNs(run.GetAdjustedCPUTime(), run.time_unit));
         s.realNs.push_back(ToNs(run.GetAdjustedRealTime(), run.time_unit));
+        for (const auto& counter : run.counters)
+            s.counters[counter.first].push_back(counter.second.value);
     }
     ConsoleReporter::ReportRuns(runs);
 }
@@ -57,6 +59,15 @@ double CollectingReporter::MedianRealNs(const std::string& name) const
 {
     auto it = samples_.find(name);
     return it == samples_.end() || it->second.failed ? -1 : Median(it->second.realNs);
+}
+
+double CollectingReporter::MedianCounter(const std::string& name, const std::string& counter) const
+{
+    auto it = samples_.find(name);
+    if (it == samples_.end() || it->second.failed)
+        return -1;
+    auto values = it->second.counters.find(counter);
+    return values == it->second.counters.end() ? -1 : Median(values->second);
 }
 
 bool RunBenchmarks(int argc, char** argv, CollectingReporter& reporter)

@@ -27,11 +27,14 @@ public:
     // the benchmark did not run or failed.
     double MedianCpuNs(const std::string& name) const;
     double MedianRealNs(const std::string& name) const;
+    // Median over the repetitions of a user counter of the benchmark.
+    double MedianCounter(const std::string& name, const std::string& counter) const;
 
 private:
     struct Samples {
         std::vector<double> cpuNs;
         std::vector<double> realNs;
+        std::map<std::string, std::vector<double>> counters;
         bool failed = false;
     };
     std::map<std::string, Samples> samples_;
