@@ -14,20 +14,3 @@ if(VELTA36_SANITIZE)
                       -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${VELTA36_SANITIZE} -fno-sanitize-recover=all)
 endif()
-
-# clang applies warning options in command-line order, so the targets' own
-# -Wno-unknown-pragmas (for the "#pragma db" lines the ODB compiler reads)
-# is undone by the -Wall that velta36_warnings appends after it. Once the
-# whole tree is read, append it after -Wall as well (spelt through SHELL: so
-# that CMake does not drop it as a duplicate of the earlier one).
-# -Wpotentially-evaluated-expression (clang only) flags typeid(*p), which is
-# how the tests name the dynamic type of an object on purpose.
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  function(_velta36_clang_pragmas)
-    if(TARGET velta36_warnings)
-      target_compile_options(velta36_warnings INTERFACE "SHELL:-Wno-unknown-pragmas"
-                             -Wno-potentially-evaluated-expression)
-    endif()
-  endfunction()
-  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _velta36_clang_pragmas)
-endif()
