@@ -23,7 +23,9 @@ void Put(std::vector<unsigned char>& out, uint64_t at, uint64_t value, unsigned 
     if (out.size() < at + width)
         out.resize(at + width, 0);
     for (unsigned i = 0; i < width; ++i)
-        out[at + i] = static_cast<unsigned char>(value >> (8 * i));
+        // Fields wider than eight bytes are zero-extended; a shift by 64 or
+        // more is undefined.
+        out[at + i] = static_cast<unsigned char>(i < 8 ? value >> (8 * i) : 0);
 }
 
 // A minimal little-endian shared object: null section, .dynstr, .dynsym,
