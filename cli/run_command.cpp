@@ -16,7 +16,6 @@ class EventTail {
 public:
     EventTail(HostSession& session, Console& console) : session_(session), console_(console), reader_()
     {
-        auto hold = session_.scheduler().holdDevices();
         startId_ = reader_.maxId();
         lastId_ = startId_;
     }
@@ -24,11 +23,9 @@ public:
     // Prints the rows stored since the last call; returns how many.
     std::size_t print()
     {
-        std::vector<StoredEvent> rows;
-        {
-            auto hold = session_.scheduler().holdDevices();
-            rows = reader_.after(lastId_);
-        }
+        // The reader waits for a commit in progress (busy time-out); the
+        // plug-in's saves likewise wait for it.
+        const std::vector<StoredEvent> rows = reader_.after(lastId_);
         const bool several = session_.devices().size() > 1;
         for (const StoredEvent& row : rows) {
             console_.line((several ? session_.nameForDataId(row.dataId) + ": " : std::string()) + EventLine(row));

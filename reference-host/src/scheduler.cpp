@@ -21,9 +21,6 @@ public:
     explicit WireTap(std::unique_ptr<Transport> inner) : inner_(std::move(inner)) {}
 
     void setTap(Tap tap) { tap_ = std::move(tap); }
-    // The device-call gate the line's thread holds while a device runs; a
-    // pause the device asked for lets other lines' devices run meanwhile.
-    void setGate(std::unique_lock<std::mutex>* gate) { gate_ = gate; }
 
     void open() override { inner_->open(); }
     void close() override { inner_->close(); }
@@ -57,16 +54,7 @@ public:
         return n;
     }
     void flush() override { inner_->flush(); }
-    void pause(std::chrono::milliseconds delay) override
-    {
-        if (gate_ && gate_->owns_lock()) {
-            gate_->unlock();
-            inner_->pause(delay);
-            gate_->lock();
-        } else {
-            inner_->pause(delay);
-        }
-    }
+    void pause(std::chrono::milliseconds delay) override { inner_->pause(delay); }
 
     uint64_t sends() const { return sends_; }
     // The line itself failed (as opposed to a device call).
@@ -77,7 +65,6 @@ public:
 private:
     std::unique_ptr<Transport> inner_;
     Tap tap_;
-    std::unique_lock<std::mutex>* gate_ = nullptr;
     uint64_t sends_ = 0;
     SteadyClock::time_point lastSendAt_;
     std::size_t lastSendBytes_ = 0;
@@ -94,22 +81,6 @@ std::chrono::milliseconds ReplyTimeout(int32_t baud, std::size_t requestBytes,
     const int64_t wireMs = (bits * 1000 + rate - 1) / rate;
     return std::chrono::milliseconds(wireMs) + turnaround;
 }
-
-// Holds the device gate for one device call on a line's thread.
-class Scheduler::GateGuard {
-public:
-    explicit GateGuard(std::unique_lock<std::mutex>& gate) : gate_(gate) { gate_.lock(); }
-    ~GateGuard()
-    {
-        if (gate_.owns_lock())
-            gate_.unlock();
-    }
-    GateGuard(const GateGuard&) = delete;
-    GateGuard& operator=(const GateGuard&) = delete;
-
-private:
-    std::unique_lock<std::mutex>& gate_;
-};
 
 struct Scheduler::Control {
     int32_t code;
@@ -135,7 +106,6 @@ struct Scheduler::Line {
     std::shared_ptr<ZRMController> controller;
     std::vector<Device*> devices;
     std::string current;   // device whose exchange is running (for the trace)
-    std::unique_lock<std::mutex> gate;   // held around each device call
     std::thread thread;
     bool done = false;     // guarded by Scheduler::mutex_
 };
@@ -158,8 +128,6 @@ std::size_t Scheduler::addLine(const std::string& name, std::unique_ptr<Transpor
     line->baud = baud;
     line->wire.reset(new WireTap(std::move(transport)));
     line->controller = std::make_shared<ZRMController>();
-    line->gate = std::unique_lock<std::mutex>(deviceGate_, std::defer_lock);
-    line->wire->setGate(&line->gate);
     Line* raw = line.get();
     line->wire->setTap([this, raw](TraceRecord::Direction direction, const unsigned char* data,
                                    std::size_t len) {
@@ -312,11 +280,6 @@ std::vector<std::string> Scheduler::errors() const
     return errors_;
 }
 
-std::unique_lock<std::mutex> Scheduler::holdDevices()
-{
-    return std::unique_lock<std::mutex>(deviceGate_);
-}
-
 ZRMSPDevice& Scheduler::device(std::size_t index)
 {
     return *devices_.at(index)->handle;
@@ -397,21 +360,15 @@ void Scheduler::runControls(Line& line, Device& device)
             ControlOutcome outcome;
             const uint64_t before = line.wire->sends();
             int outRet = 0;
-            {
-                GateGuard hold(line.gate);
-                outcome.ioResult = dev.DeviceIoControl(control.code, control.argument.data(),
-                                                       static_cast<int>(control.argument.size()), nullptr,
-                                                       0, outRet);
-            }
+            outcome.ioResult = dev.DeviceIoControl(control.code, control.argument.data(),
+                                                   static_cast<int>(control.argument.size()), nullptr, 0,
+                                                   outRet);
             outcome.started = line.wire->sends() > before;
             if (outcome.started)
                 outcome.timedOut = !driveExchange(line, device);
             int32_t value = -1;
             int returned = 0;
-            {
-                GateGuard hold(line.gate);
-                dev.DeviceIoControl(options_.resultQueryCode, nullptr, 0, &value, sizeof(value), returned);
-            }
+            dev.DeviceIoControl(options_.resultQueryCode, nullptr, 0, &value, sizeof(value), returned);
             if (returned == static_cast<int>(sizeof(value)))
                 outcome.controlResult = value;
             {
@@ -438,15 +395,12 @@ void Scheduler::runRound(Line& line, Device& device)
     }
     ZRMSPDevice& dev = *device.handle;
     const uint64_t before = line.wire->sends();
-    {
-        GateGuard hold(line.gate);
-        dev.RefreshStatus();
-        if (line.wire->sends() == before) {
-            // Nothing asked, nothing to wait for.
-            if (dev.IsProcessing())
-                dev.Reset();
-            return;
-        }
+    dev.RefreshStatus();
+    if (line.wire->sends() == before) {
+        // Nothing asked, nothing to wait for.
+        if (dev.IsProcessing())
+            dev.Reset();
+        return;
     }
     driveExchange(line, device);
 }
@@ -464,10 +418,7 @@ bool Scheduler::driveExchange(Line& line, Device& device)
             // The controller went quiet (or the host is going away): end the
             // exchange ourselves and drop whatever half reply is left, so the
             // next request starts on a clean line.
-            {
-                GateGuard hold(line.gate);
-                dev.Reset();
-            }
+            dev.Reset();
             line.wire->flush();
             std::lock_guard<std::mutex> lock(mutex_);
             ++device.progress.timeouts;
@@ -483,7 +434,6 @@ bool Scheduler::driveExchange(Line& line, Device& device)
             std::lock_guard<std::mutex> lock(mutex_);
             device.progress.bytesReceived += n;
         }
-        GateGuard hold(line.gate);
         const int more = dev.process(chunk, static_cast<unsigned int>(n));
         if (more == 0 || (polling && !dev.IsProcessing())) {
             if (dev.IsProcessing()) {

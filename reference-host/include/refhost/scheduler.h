@@ -114,18 +114,10 @@ public:
     // One message per line that ended on an error (empty when none did).
     std::vector<std::string> errors() const;
 
-    // While the lock is held no device call runs on any line, so nothing
-    // is half-way through storing: the time to read the shared database
-    // (a reader holding it during a commit makes the device's save fail).
-    // Device calls of all lines take this gate one at a time, for the same
-    // reason between devices on different lines.
-    std::unique_lock<std::mutex> holdDevices();
-
     ZRMSPDevice& device(std::size_t index);
     std::size_t deviceCount() const;
 
 private:
-    class GateGuard;
     struct Control;
     struct Device;
     struct Line;
@@ -150,7 +142,6 @@ private:
     std::atomic<bool> aborting_{false};
     std::atomic<uint64_t> completedRounds_{0};
     mutable std::mutex mutex_;             // progress, control queues, errors
-    std::mutex deviceGate_;                // one device call at a time
     std::condition_variable wake_;
     std::vector<std::string> errors_;
     bool started_ = false;
