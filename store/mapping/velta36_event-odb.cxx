@@ -1,6 +1,7 @@
 // Statements, value binding and schema creation of the "velta36_event" table.
 #include "velta36_event-odb.hxx"
 
+#include <cstddef>
 #include <string>
 
 #include <odb/boost/date-time/sqlite/posix-time-traits.hxx>
@@ -89,6 +90,25 @@ void bind_values(sqlite::statement& st, int first, const ::velta36_event& o, con
     st.bind_text(first + 5, o.Reason);
 }
 
+// One use of a statement the connection keeps: resets it when the use ends,
+// however it ends, so that a query left unfinished holds no read lock on
+// the file while the connection waits for its next transaction.
+class kept_statement {
+public:
+    kept_statement(sqlite::connection& c, const char* text, std::size_t length)
+        : st_(c.cached_statement(text, length)) {}
+    ~kept_statement() { st_.reset(); }
+
+    sqlite::statement& operator*() { return st_; }
+    sqlite::statement* operator->() { return &st_; }
+
+private:
+    kept_statement(const kept_statement&);
+    kept_statement& operator=(const kept_statement&);
+
+    sqlite::statement& st_;
+};
+
 }  // namespace
 
 void velta36_event_traits::persist(database&, object_type& obj) {
@@ -98,30 +118,30 @@ void velta36_event_traits::persist(database&, object_type& obj) {
     bool time_null(false);
     sqlite::ptime_text_traits::set_image(time, time_null, obj.EventTime);
 
-    sqlite::statement st(c, persist_statement, sizeof(persist_statement) - 1);
-    st.bind_null(1);
-    bind_values(st, 2, obj, time, time_null);
+    kept_statement st(c, persist_statement, sizeof(persist_statement) - 1);
+    st->bind_null(1);
+    bind_values(*st, 2, obj, time, time_null);
 
-    if (!st.insert())
+    if (!st->insert())
         throw object_already_persistent();
 
-    obj.id = static_cast<id_type>(st.last_insert_id());
+    obj.id = static_cast<id_type>(st->last_insert_id());
 }
 
 bool velta36_event_traits::find(database&, const id_type& id, object_type& obj) {
-    sqlite::statement st(current_connection(), find_statement, sizeof(find_statement) - 1);
-    st.bind_integer(1, static_cast<long long>(id));
-    if (!st.next())
+    kept_statement st(current_connection(), find_statement, sizeof(find_statement) - 1);
+    st->bind_integer(1, static_cast<long long>(id));
+    if (!st->next())
         return false;
 
-    obj.id = static_cast<id_type>(st.column_integer(0));
-    obj.data_id = static_cast<unsigned int>(st.column_integer(1));
-    std::string time(st.column_text(2));
-    sqlite::ptime_text_traits::set_value(obj.EventTime, time.data(), time.size(), st.column_null(2));
-    obj.ReaderChannel = static_cast<int>(st.column_integer(3));
-    obj.EventType = static_cast<int>(st.column_integer(4));
-    obj.CardNo = st.column_text(5);
-    obj.Reason = st.column_text(6);
+    obj.id = static_cast<id_type>(st->column_integer(0));
+    obj.data_id = static_cast<unsigned int>(st->column_integer(1));
+    std::string time(st->column_text(2));
+    sqlite::ptime_text_traits::set_value(obj.EventTime, time.data(), time.size(), st->column_null(2));
+    obj.ReaderChannel = static_cast<int>(st->column_integer(3));
+    obj.EventType = static_cast<int>(st->column_integer(4));
+    obj.CardNo = st->column_text(5);
+    obj.Reason = st->column_text(6);
     return true;
 }
 
@@ -130,17 +150,17 @@ void velta36_event_traits::update(database&, const object_type& obj) {
     bool time_null(false);
     sqlite::ptime_text_traits::set_image(time, time_null, obj.EventTime);
 
-    sqlite::statement st(current_connection(), update_statement, sizeof(update_statement) - 1);
-    bind_values(st, 1, obj, time, time_null);
-    st.bind_integer(7, static_cast<long long>(obj.id));
-    if (st.execute() == 0)
+    kept_statement st(current_connection(), update_statement, sizeof(update_statement) - 1);
+    bind_values(*st, 1, obj, time, time_null);
+    st->bind_integer(7, static_cast<long long>(obj.id));
+    if (st->execute() == 0)
         throw object_not_persistent();
 }
 
 void velta36_event_traits::erase(database&, const id_type& id) {
-    sqlite::statement st(current_connection(), erase_statement, sizeof(erase_statement) - 1);
-    st.bind_integer(1, static_cast<long long>(id));
-    if (st.execute() == 0)
+    kept_statement st(current_connection(), erase_statement, sizeof(erase_statement) - 1);
+    st->bind_integer(1, static_cast<long long>(id));
+    if (st->execute() == 0)
         throw object_not_persistent();
 }
 

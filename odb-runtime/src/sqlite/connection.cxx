@@ -1,6 +1,7 @@
 // An open SQLite connection.
 #include <sqlite3.h>
 
+#include <cstring>
 #include <new>
 
 #include <odb/sqlite/connection.hxx>
@@ -38,6 +39,13 @@ connection::connection(database_type& db) : odb::connection(db), db_(db), handle
 }
 
 connection::~connection() {
+    // sqlite3_close refuses a connection with statements still prepared.
+    cache_.clear();
+    begin_.reset();
+    begin_immediate_.reset();
+    begin_exclusive_.reset();
+    commit_.reset();
+    rollback_.reset();
     if (handle_ != 0)
         sqlite3_close(handle_);
 }
@@ -47,6 +55,36 @@ connection::database_type& connection::database() { return db_; }
 unsigned long long connection::execute(const char* text, std::size_t length) {
     statement st(*this, text, length);
     return st.execute();
+}
+
+statement& connection::kept(std::unique_ptr<statement>& slot, const char* text, std::size_t length) {
+    if (slot)
+        slot->reset();
+    else
+        slot.reset(new statement(*this, text, length));
+    return *slot;
+}
+
+statement& connection::begin_statement() { return kept(begin_, "BEGIN", 5); }
+
+statement& connection::begin_immediate_statement() { return kept(begin_immediate_, "BEGIN IMMEDIATE", 15); }
+
+statement& connection::begin_exclusive_statement() { return kept(begin_exclusive_, "BEGIN EXCLUSIVE", 15); }
+
+statement& connection::commit_statement() { return kept(commit_, "COMMIT", 6); }
+
+statement& connection::rollback_statement() { return kept(rollback_, "ROLLBACK", 8); }
+
+statement& connection::cached_statement(const char* text, std::size_t length) {
+    for (std::size_t i(0); i != cache_.size(); ++i) {
+        const std::string& t(cache_[i].first);
+        if (t.size() == length && std::memcmp(t.data(), text, length) == 0)
+            return kept(cache_[i].second, text, length);
+    }
+    // Prepared before it is added: a text that fails to prepare is not kept.
+    std::unique_ptr<statement> st(new statement(*this, text, length));
+    cache_.push_back(std::make_pair(std::string(text, length), std::move(st)));
+    return *cache_.back().second;
 }
 
 }  // namespace sqlite

@@ -19,6 +19,24 @@ statement::statement(sqlite::connection& c, const char* text, std::size_t length
 
 statement::~statement() { sqlite3_finalize(stmt_); }
 
+void statement::reset() {
+    if (stmt_ == 0)
+        return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+void statement::fail(int result) {
+    // The exception takes the connection's error code and message while
+    // they still describe the failed step; resetting comes after.
+    try {
+        translate_error(result, connection_);
+    } catch (...) {
+        sqlite3_reset(stmt_);
+        throw;
+    }
+}
+
 void statement::bind_null(int parameter) {
     int r(sqlite3_bind_null(stmt_, parameter));
     if (r != SQLITE_OK)
@@ -47,10 +65,8 @@ unsigned long long statement::execute() {
     while ((r = sqlite3_step(stmt_)) == SQLITE_ROW)
         ++rows;
 
-    // On failure the statement is left as it is: the connection's error
-    // code and message still describe the failed step.
     if (r != SQLITE_DONE)
-        translate_error(r, connection_);
+        fail(r);
 
     bool query(sqlite3_column_count(stmt_) != 0);
     sqlite3_reset(stmt_);
@@ -64,9 +80,11 @@ bool statement::insert() {
         return true;
     }
 
-    if ((r & 0xff) == SQLITE_CONSTRAINT && sqlite3_extended_errcode(connection_.handle()) == SQLITE_CONSTRAINT_PRIMARYKEY)
+    if ((r & 0xff) == SQLITE_CONSTRAINT && sqlite3_extended_errcode(connection_.handle()) == SQLITE_CONSTRAINT_PRIMARYKEY) {
+        sqlite3_reset(stmt_);
         return false;
-    translate_error(r, connection_);
+    }
+    fail(r);
 }
 
 long long statement::last_insert_id() const {
@@ -78,7 +96,7 @@ bool statement::next() {
     if (r == SQLITE_ROW)
         return true;
     if (r != SQLITE_DONE)
-        translate_error(r, connection_);
+        fail(r);
     sqlite3_reset(stmt_);
     return false;
 }

@@ -3,6 +3,7 @@
 
 #include <odb/sqlite/connection.hxx>
 #include <odb/sqlite/database.hxx>
+#include <odb/sqlite/statement.hxx>
 #include <odb/sqlite/transaction-impl.hxx>
 
 namespace odb {
@@ -12,13 +13,13 @@ transaction_impl::transaction_impl(sqlite::database& db, connection_ptr c, lock 
     : odb::transaction_impl(db, c.get()), connection_(c), active_(false) {
     switch (l) {
     case deferred:
-        connection_->execute("BEGIN");
+        connection_->begin_statement().execute();
         break;
     case immediate:
-        connection_->execute("BEGIN IMMEDIATE");
+        connection_->begin_immediate_statement().execute();
         break;
     case exclusive:
-        connection_->execute("BEGIN EXCLUSIVE");
+        connection_->begin_exclusive_statement().execute();
         break;
     }
     active_ = true;
@@ -27,7 +28,7 @@ transaction_impl::transaction_impl(sqlite::database& db, connection_ptr c, lock 
 transaction_impl::~transaction_impl() {
     if (active_) {
         try {
-            connection_->execute("ROLLBACK");
+            connection_->rollback_statement().execute();
         } catch (...) {
         }
     }
@@ -36,13 +37,13 @@ transaction_impl::~transaction_impl() {
 void transaction_impl::commit() {
     active_ = false;
     try {
-        connection_->execute("COMMIT");
+        connection_->commit_statement().execute();
     } catch (...) {
         // A busy or failed COMMIT can leave SQLite inside the transaction;
         // the connection must not go back to the pool that way.
         if (sqlite3_get_autocommit(connection_->handle()) == 0) {
             try {
-                connection_->execute("ROLLBACK");
+                connection_->rollback_statement().execute();
             } catch (...) {
             }
         }
@@ -52,7 +53,7 @@ void transaction_impl::commit() {
 
 void transaction_impl::rollback() {
     active_ = false;
-    connection_->execute("ROLLBACK");
+    connection_->rollback_statement().execute();
 }
 
 sqlite::connection& transaction_impl::connection() { return *connection_; }

@@ -3,9 +3,14 @@
 #define ODB_SQLITE_CONNECTION_HXX
 
 #include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <odb/connection.hxx>
 #include <odb/sqlite/forward.hxx>
+#include <odb/sqlite/statement.hxx>
 
 struct sqlite3;
 
@@ -19,17 +24,44 @@ public:
     // Opens the database file with exactly the database's flags and VFS and
     // sets its foreign-key enforcement. Throws on failure.
     explicit connection(database_type& db);
+
+    // Finalizes the kept statements, then closes the file.
     ~connection();
 
     database_type& database();
     sqlite3* handle() { return handle_; }
 
+    // Prepares the text anew on every call: any statement, DDL included.
     using odb::connection::execute;
     virtual unsigned long long execute(const char* statement, std::size_t length);
 
+    // Statements kept prepared for as long as the connection is open. Each
+    // is prepared at its first use and handed out reset, with no parameter
+    // bound. SQLite prepares a kept statement again by itself when the
+    // schema has changed under it.
+    sqlite::statement& begin_statement();
+    sqlite::statement& begin_immediate_statement();
+    sqlite::statement& begin_exclusive_statement();
+    sqlite::statement& commit_statement();
+    sqlite::statement& rollback_statement();
+
+    // The kept statement of this text (mapping code's statements, whose
+    // number is fixed). The caller must leave it reset when it is done, so
+    // that no unfinished query holds a lock on the file.
+    sqlite::statement& cached_statement(const char* text, std::size_t length);
+
 private:
+    sqlite::statement& kept(std::unique_ptr<sqlite::statement>& slot, const char* text, std::size_t length);
+
     database_type& db_;
     sqlite3* handle_;
+
+    std::unique_ptr<sqlite::statement> begin_;
+    std::unique_ptr<sqlite::statement> begin_immediate_;
+    std::unique_ptr<sqlite::statement> begin_exclusive_;
+    std::unique_ptr<sqlite::statement> commit_;
+    std::unique_ptr<sqlite::statement> rollback_;
+    std::vector<std::pair<std::string, std::unique_ptr<sqlite::statement> > > cache_;
 };
 
 }  // namespace sqlite

@@ -19,12 +19,17 @@ public:
     statement(sqlite::connection& c, const char* text, std::size_t length);
     ~statement();
 
+    // Makes the statement ready to run again: stops it wherever it is and
+    // clears every parameter back to NULL.
+    void reset();
+
     void bind_null(int parameter);
     void bind_integer(int parameter, long long value);
     void bind_text(int parameter, const std::string& value);
 
     // Runs to completion: the number of rows returned by a query, else the
-    // number of rows changed.
+    // number of rows changed. Every call below that fails leaves the
+    // statement reset, so that it can run again.
     unsigned long long execute();
 
     // Runs an INSERT. Returns false when the row already exists.
@@ -40,6 +45,9 @@ public:
 private:
     statement(const statement&);
     statement& operator=(const statement&);
+
+    // Throws for a failed step, then resets the statement.
+    [[noreturn]] void fail(int result);
 
     sqlite::connection& connection_;
     sqlite3_stmt* stmt_;
