@@ -81,22 +81,32 @@ std::string Chars(const unsigned char* from, int count)
     return std::string(reinterpret_cast<const char*>(from), static_cast<std::size_t>(count));
 }
 
-void DecodeRestrictedCard(VELTA36& device, const unsigned char* r, velta36_event& event)
+// Both kinds of card record name the direction the same way and give it the
+// same reason; only their codes differ. A direction that is neither entry
+// nor exit leaves the reason empty and gets EVT_CODE_6, so no event is ever
+// stored without a defined code.
+void ApplyDirection(const VELTA36& device, const unsigned char* r, int32_t entryCode, int32_t exitCode,
+                    velta36_event& event)
 {
-    event.ReaderChannel = ReaderChannel(r);
     switch (ReadDirection(r)) {
     case DIR_ENTRY:
-        event.EventType = device.EVT_CARD_IN;
+        event.EventType = entryCode;
         event.Reason = kReasonEntry;
         break;
     case DIR_EXIT:
-        event.EventType = device.EVT_CARD_OUT;
+        event.EventType = exitCode;
         event.Reason = kReasonExit;
         break;
     case DIR_OTHER:
         event.EventType = device.EVT_CODE_6;
         break;
     }
+}
+
+void DecodeRestrictedCard(VELTA36& device, const unsigned char* r, velta36_event& event)
+{
+    event.ReaderChannel = ReaderChannel(r);
+    ApplyDirection(device, r, device.EVT_CARD_IN, device.EVT_CARD_OUT, event);
     const int first = FirstFlagBit(r[REC_FLAGS_1]);
     if (first >= 0)
         event.Reason = kFirstFlagReasons[first];
@@ -124,19 +134,7 @@ void DecodeUnknownCard(VELTA36& device, const unsigned char* r, velta36_event& e
 void DecodeGrantedSwipe(VELTA36& device, const unsigned char* r, velta36_event& event)
 {
     event.ReaderChannel = ReaderChannel(r);
-    switch (ReadDirection(r)) {
-    case DIR_ENTRY:
-        event.EventType = device.EVT_SWIPE_IN;
-        event.Reason = kReasonEntry;
-        break;
-    case DIR_EXIT:
-        event.EventType = device.EVT_SWIPE_OUT;
-        event.Reason = kReasonExit;
-        break;
-    case DIR_OTHER:
-        event.EventType = device.EVT_CODE_6;
-        break;
-    }
+    ApplyDirection(device, r, device.EVT_SWIPE_IN, device.EVT_SWIPE_OUT, event);
     event.CardNo = "0000" + Chars(r + REC_CARD, 4);
     velta36::StoreAndTrack(device, event);
     // The door may now open legitimately; the time is that of decoding.
