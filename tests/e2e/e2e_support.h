@@ -20,6 +20,7 @@
 #include <json/json.h>
 
 #include "event_database.h"
+#include "temp_work_dir.h"
 #include "refhost/plugin_loader.h"
 #include "refhost/scheduler.h"
 #include "refhost/serial_transport.h"
@@ -29,32 +30,11 @@
 
 namespace e2e {
 
-// A fresh folder (on tmpfs when there is one: every event is a commit) that
-// is the working folder while the object lives.
-class ScratchDir {
+// A fresh working folder, on tmpfs when there is one (every event is a
+// commit).
+class ScratchDir : public velta36test::TempWorkDir {
 public:
-    ScratchDir()
-    {
-        previous_ = std::filesystem::current_path();
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "velta36-e2e-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        std::filesystem::current_path(path_);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path previous_;
-    std::filesystem::path path_;
+    ScratchDir() : velta36test::TempWorkDir(velta36test::RamBackedTempBase()) {}
 };
 
 inline std::shared_ptr<refhost::PluginLibrary> Plugin()

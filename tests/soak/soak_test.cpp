@@ -33,6 +33,7 @@
 #include <json/json.h>
 
 #include "event_db.h"
+#include "temp_work_dir.h"
 #include "refhost/memory_transport.h"
 #include "refhost/plugin_loader.h"
 #include "refhost/scheduler.h"
@@ -72,32 +73,6 @@ std::string Describe(const RowKey& key)
     return out.str();
 }
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        previous_ = std::filesystem::current_path();
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "velta36-soak-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed under " + base.string());
-        path_ = pattern;
-        std::filesystem::current_path(path_);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-private:
-    std::filesystem::path previous_;
-    std::filesystem::path path_;
-};
-
 // The plug-in logs each decoded record; the soak's own report stays readable.
 class QuietCout {
 public:
@@ -114,7 +89,7 @@ int Run()
     const int32_t perController = static_cast<int32_t>(EnvNumber("VELTA36_SOAK_EVENTS", 1000));
     const long limitSeconds = EnvNumber("VELTA36_SOAK_SECONDS", 300);
 
-    ScratchDir dir;
+    velta36test::TempWorkDir dir(velta36test::RamBackedTempBase());
     std::shared_ptr<refhost::PluginLibrary> plugin = refhost::PluginLibrary::Load(VELTA36_PLUGIN_PATH);
     // The table comes from the plug-in's registration in the schema catalog.
     velta36test::CreateEventDatabase("ZRMDevice.db");
