@@ -66,7 +66,11 @@ VELTA36::VELTA36()
       cardFrame2(),
       cardFrame3(),
       cardFrame4(),
-      cardFrame5()
+      cardFrame5(),
+      saveFailed(0),
+      withheldCount(0),
+      withheldRecords(),
+      storeConnection()
 {
     deviceType = "velta36";
     baudRate = 9600;

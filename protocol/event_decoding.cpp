@@ -136,9 +136,9 @@ void DecodeGrantedSwipe(VELTA36& device, const unsigned char* r, velta36_event& 
     event.ReaderChannel = ReaderChannel(r);
     ApplyDirection(device, r, device.EVT_SWIPE_IN, device.EVT_SWIPE_OUT, event);
     event.CardNo = "0000" + Chars(r + REC_CARD, 4);
-    velta36::StoreAndTrack(device, event);
     // The door may now open legitimately; the time is that of decoding.
-    device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
+    if (velta36::StoreAndTrack(device, event))
+        device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
 }
 
 bool IsAccessCode(const VELTA36& device, int code)
