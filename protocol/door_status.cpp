@@ -27,6 +27,9 @@ void ApplyDoorState(VELTA36& device, int door, bool closed, bool mayStore)
     const int index = door - 1;
     if (closed) {
         SetDoorField(device.record, door, 0);
+        // The next opening of this door is a new one, not a door standing
+        // open since it was last seen.
+        device.doorOpenSeen[index] = 0;
         const int last = device.lastEventType[index];
         // A door alarm is over once the door is closed again. Not stored,
         // the alarm stays remembered and the next reply tries again.

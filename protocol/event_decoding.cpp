@@ -189,7 +189,9 @@ void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_eve
         } else if (state == '0') {
             event.EventType = device.EVT_ALARM_END;
             event.Reason = kReasonAlarmEnd;
-            velta36::StoreAndTrack(device, event);
+            // Closed: the next opening is a new one, not a door standing open.
+            if (velta36::StoreAndTrack(device, event))
+                device.doorOpenSeen[channel - 1] = 0;
         }
         return;
     }

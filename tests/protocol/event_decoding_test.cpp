@@ -261,6 +261,29 @@ TEST_F(EventDecoding, DoorStandingOpenForAMinuteIsNoNewEvent)
     expectRow(decodeOne(DoorOpened('1')), 1, 14, "00000000", "非法开门");
 }
 
+// The door was seen open, then closed; long after the last access it is
+// forced open: a new alarm, not a door still standing open.
+TEST_F(EventDecoding, forced_opening_after_door_was_seen_closed_raises_alarm)
+{
+    rig.device->doorOpenSeen[0] = 1;
+    rig.device->lastAccessTime[0] = second_clock::local_time() - seconds(600);
+    // Closed by a record: stored, and the door no longer counts as open.
+    std::vector<EventRow> rows = decode({Record("3001000000"), DoorOpened('1')});
+    ASSERT_EQ(rows.size(), 2u);
+    expectRow(rows[1], 1, 14, "00000000", "非法开门");
+
+    // Closed by a status reply: likewise.
+    rig.device->doorOpenSeen[1] = 1;
+    rig.device->lastAccessTime[1] = second_clock::local_time() - seconds(600);
+    rig.device->doors = 2;
+    rig.device->protocolState = PS_STATUS_READ;
+    ASSERT_EQ(rig.feed(frames::DataFrame("03")), 1);
+    EXPECT_EQ(rig.device->doorOpenSeen[1], 0);
+    rows = decode({DoorOpened('2')});
+    ASSERT_EQ(rows.size(), 1u);
+    expectRow(rows[0], 2, 14, "00000000", "非法开门");
+}
+
 TEST_F(EventDecoding, ClosingRecordAfterAnAlarmEndsIt)
 {
     const std::vector<EventRow> rows = decode({DoorOpened('2'), Record("3002000000"), DoorOpened('2')});
