@@ -68,16 +68,32 @@ TEST_F(EventDecoding, GrantedSwipesTakeEntryExitAndStampTheAccess)
     EXPECT_EQ(rig.device->lastEventType[1], 2);
 }
 
-TEST_F(EventDecoding, CardRecordWithUnrecognisedDirectionGetsCode6)
+TEST_F(EventDecoding, CardRecordWithUnrecognisedDirection)
 {
+    // A granted card: code 6, which counts as an access.
     expectRow(decodeOne(Record("201:999900")), 1, 6, "00009999", "");
     EXPECT_EQ(rig.device->lastEventType[0], 6);
-    expectRow(decodeOne(Record("0110123400")), 2, 6, "10123400", "");
-    EXPECT_EQ(rig.device->lastEventType[1], 6);
-    // A flag reason without a type-setting bit keeps code 6.
-    expectRow(decodeOne(Record("00:;123402")), 1, 6, ":;123402", "错误的密码");
+    // A card with restriction flags: code 0, no access.
+    expectRow(decodeOne(Record("0110123400")), 2, 0, "10123400", "");
+    EXPECT_EQ(rig.device->lastEventType[1], 0);
+    // A flag reason without a type-setting bit keeps that code.
+    expectRow(decodeOne(Record("00:;123402")), 1, 0, ":;123402", "错误的密码");
     // The tailgating bit sets its code whatever the direction said.
     expectRow(decodeOne(Record("00xy123401")), 1, 0, "xy123401", "防尾随限制");
+}
+
+// A refused card is judged alike whatever its direction bytes say: the door
+// opened right after it is forced.
+TEST_F(EventDecoding, opening_after_refused_card_with_odd_direction_is_an_alarm)
+{
+    for (const std::string& card : {std::string("010:123480"), std::string("0110123480")}) {
+        SCOPED_TRACE(card);
+        rig.device->lastEventType[1] = 0;
+        const std::vector<EventRow> rows = decode({Record(card), DoorOpened('2')});
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].reason, "控制器不允许（有效期、信用度）");
+        expectRow(rows[1], 2, 14, "00000000", "非法开门");
+    }
 }
 
 TEST_F(EventDecoding, RestrictedCardReasonsFollowTheFlagBitsInOrder)
