@@ -19,9 +19,12 @@ namespace {
 // The first attempt and three more.
 const int kRetries = 3;
 
-// After a failed attempt the next one starts on a fresh handle and
-// connection (see ReopenEventDatabase): a fault that is over must not keep
-// failing on a connection it spoiled.
+// After the first failed attempt of a save the others run on a fresh handle
+// and connection (see ReopenEventDatabase): a fault that is over must not
+// keep failing on a connection it spoiled, and what the last attempt
+// reports is what the database says now. They share that connection: what
+// makes them fail then (a lock held elsewhere, a full disk) leaves it sound,
+// and a save does not open the file four times.
 void DropConnection(VELTA36& device)
 {
     device.storeConnection.reset();   // back to its pool before the pool goes
@@ -50,7 +53,8 @@ void VELTA36::SaveDoorEvent(velta36_event& event) {
         } catch (const std::exception& e) {
             std::cout << "SaveDoorEvent std::exception:" << e.what() << std::endl;
         }
-        DropConnection(*this);
+        if (retries == 0)
+            DropConnection(*this);
         if (retries >= kRetries) {
             // The caller learns it here: the event is not in the table.
             saveFailed = 1;

@@ -3,9 +3,8 @@
 // How long a save waits for a lock held elsewhere is a setting of the
 // connection (its busy handler), made once when the connection is taken
 // from the handle's pool, not a statement compiled and run in every
-// attempt. The device keeps the connection for as long as saves succeed on
-// it; after a failed attempt it lets go of it and of the handle (see
-// event_database.h).
+// attempt. The device keeps the connection until an attempt to save fails;
+// then it lets go of it and of the handle (see event_database.h).
 #ifndef VELTA36_STORE_STORE_CONNECTION_H
 #define VELTA36_STORE_STORE_CONNECTION_H
 
