@@ -16,32 +16,12 @@
 
 #include "e2e_support.h"
 #include "flaky_disk.h"
+#include "raw_database.h"
 
 namespace {
 
 using velta36sim::SimulatedController;
-
-class RawDatabase {
-public:
-    RawDatabase()
-    {
-        if (sqlite3_open_v2(velta36cli::kDatabaseFile, &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot open the database");
-    }
-    ~RawDatabase() { sqlite3_close(db_); }
-    void exec(const std::string& sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string why = error ? error : "?";
-            sqlite3_free(error);
-            throw std::runtime_error(sql + ": " + why);
-        }
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
+using velta36test::RawDatabase;
 
 struct Fault {
     const char* name;
@@ -56,18 +36,6 @@ protected:
     {
         e2e::Plugin();
         velta36cli::EnsureEventDatabase();
-    }
-
-    // Waits until cond holds; false after the limit.
-    static bool WaitFor(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!cond()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
     }
 
     e2e::QuietPlugin quiet_;
@@ -107,14 +75,14 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
         {"table dropped",
          [&] {
              dropped = e2e::StoredRows();
-             RawDatabase().exec("DROP TABLE velta36_event");
+             RawDatabase(velta36cli::kDatabaseFile).exec("DROP TABLE velta36_event");
          },
          [] { velta36cli::EnsureEventDatabase(); }, "no such table: velta36_event"},
         {"disk full", [this] { disk_.failAllWrites(SQLITE_FULL); }, [this] { disk_.behave(); },
          "database or disk is full"},
         {"locked by another connection",
          [&] {
-             locker.reset(new RawDatabase);
+             locker.reset(new RawDatabase(velta36cli::kDatabaseFile));
              locker->exec("BEGIN EXCLUSIVE");
          },
          [&] {
@@ -128,7 +96,7 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
     };
 
     scheduler.start();
-    ASSERT_TRUE(WaitFor([&] { return held() == 0; }));
+    ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0; }));
     std::size_t next = 20;
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.name);
@@ -141,18 +109,18 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
             return 0;
         });
         next += 10;
-        ASSERT_TRUE(WaitFor([&] { return changeCount() > changesBefore; }));
+        ASSERT_TRUE(e2e::WaitFor([&] { return changeCount() > changesBefore; }));
         const uint64_t rounds = scheduler.progress()[0].roundsCompleted;
         // The host polls on and publishes the doors; the controller keeps
         // the events.
-        ASSERT_TRUE(WaitFor([&] { return scheduler.progress()[0].roundsCompleted >= rounds + 2; }));
+        ASSERT_TRUE(e2e::WaitFor([&] { return scheduler.progress()[0].roundsCompleted >= rounds + 2; }));
         EXPECT_EQ(held(), 10u);
         const refhost::DatabaseHealth during = scheduler.progress()[0].database;
         EXPECT_TRUE(during.faulty);
         EXPECT_NE(during.lastError.find(fault.error), std::string::npos) << during.lastError;
 
         fault.end();
-        ASSERT_TRUE(WaitFor([&] { return held() == 0 && !scheduler.progress()[0].database.faulty; }));
+        ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0 && !scheduler.progress()[0].database.faulty; }));
         EXPECT_EQ(changeCount(), changesBefore + 2) << "one line when it starts, one when it ends";
     }
     scheduler.stop();

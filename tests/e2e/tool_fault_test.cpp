@@ -27,10 +27,12 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "raw_database.h"
 
 namespace {
 
 using velta36sim::SimulatedController;
+using velta36test::RawDatabase;
 
 std::string ReadFile(const std::string& path)
 {
@@ -137,43 +139,7 @@ private:
 
 class ToolUnderDatabaseFaults : public ::testing::Test {
 protected:
-    static bool WaitFor(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!cond()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return true;
-    }
-
     e2e::ScratchDir dir_;
-};
-
-void Exec(const std::string& sql, sqlite3* db)
-{
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string why = error ? error : "?";
-        sqlite3_free(error);
-        throw std::runtime_error(sql + ": " + why);
-    }
-}
-
-class Connection {
-public:
-    explicit Connection(const std::string& path)
-    {
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot open " + path);
-        sqlite3_busy_timeout(db_, 5000);
-    }
-    ~Connection() { sqlite3_close(db_); }
-    void exec(const std::string& sql) { Exec(sql, db_); }
-
-private:
-    sqlite3* db_ = nullptr;
 };
 
 TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
@@ -226,10 +192,10 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
     ToolProcess tool({"run", "--port", sim.path(), "--config", "device.json", "--dir", "db", "--interval", "0.05"},
                      "tool.out", "tool.err", uid, gid);
     auto out = [] { return ReadFile("tool.out"); };
-    ASSERT_TRUE(WaitFor([&] { return held() == 0; })) << out() << ReadFile("tool.err");
+    ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0; })) << out() << ReadFile("tool.err");
 
     std::vector<velta36cli::StoredEvent> goneWithTheTable;
-    std::unique_ptr<Connection> locker;
+    std::unique_ptr<RawDatabase> locker;
     struct Fault {
         const char* name;
         std::function<void()> start;
@@ -241,7 +207,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
          [&] {
              ASSERT_EQ(::chdir("db"), 0);
              goneWithTheTable = e2e::StoredRows();
-             Connection(file).exec("DROP TABLE velta36_event");
+             RawDatabase(file).exec("DROP TABLE velta36_event");
              ASSERT_EQ(::chdir(".."), 0);
          },
          [&] {
@@ -252,7 +218,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
          "no such table: velta36_event"},
         {"file locked by another program",
          [&] {
-             locker.reset(new Connection(file));
+             locker.reset(new RawDatabase(file));
              locker->exec("BEGIN EXCLUSIVE");
          },
          [&] {
@@ -267,7 +233,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
          [&] {
              // A copy without write permission put in its place: the tool's
              // next connection can only read it.
-             Connection holder(file);
+             RawDatabase holder(file);
              holder.exec("BEGIN IMMEDIATE");
              const std::string copy = dir_.file("db/copy");
              std::ofstream(copy, std::ios::binary) << std::ifstream(file, std::ios::binary).rdbuf();
@@ -301,7 +267,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
         fault.start();
         deliver(10);
         // One line when the fault starts, with what the database says.
-        ASSERT_TRUE(WaitFor([&] { return Count(out(), "front: events not stored (") == i + 1; })) << out();
+        ASSERT_TRUE(e2e::WaitFor([&] { return Count(out(), "front: events not stored (") == i + 1; })) << out();
         const std::string text = out();
         const std::size_t line = text.rfind("front: events not stored (");
         EXPECT_NE(text.find(fault.says, line), std::string::npos) << text.substr(line);
@@ -310,7 +276,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
             c.controller().SetDoorOpen(1, i % 2 == 0);
             return 0;
         });
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(e2e::WaitFor([&] {
             return Count(out(), i % 2 == 0 ? "front: door 1 open" : "front: door 1 closed") > 0 &&
                    out().rfind("front: door 1") > line;
         })) << out();
@@ -318,7 +284,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
         EXPECT_TRUE(tool.running());
 
         fault.end();
-        ASSERT_TRUE(WaitFor([&] { return held() == 0 && Count(out(), "front: events stored again") == i + 1; }))
+        ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0 && Count(out(), "front: events stored again") == i + 1; }))
             << out();
     }
     EXPECT_EQ(Count(out(), "front: events not stored ("), faults.size());

@@ -48,6 +48,7 @@
 
 #include "event_db.h"
 #include "flaky_disk.h"
+#include "raw_database.h"
 #include "temp_work_dir.h"
 #include "refhost/memory_transport.h"
 #include "refhost/plugin_loader.h"
@@ -121,32 +122,18 @@ private:
 
 // An SQLite connection of the test's own, on the plain VFS (never the
 // flaky one), for the administrator's and the other program's doings.
-class Admin {
+class Admin : public velta36test::RawDatabase {
 public:
-    Admin()
-    {
-        if (sqlite3_open_v2("ZRMDevice.db", &db_, SQLITE_OPEN_READWRITE, "unix") != SQLITE_OK)
-            throw std::runtime_error("admin: cannot open ZRMDevice.db");
-        sqlite3_busy_timeout(db_, 10000);
-    }
-    ~Admin() { sqlite3_close(db_); }
-    void exec(const std::string& sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string why = error ? error : "?";
-            sqlite3_free(error);
-            throw std::runtime_error("admin: " + sql + ": " + why);
-        }
-    }
+    Admin() : velta36test::RawDatabase("ZRMDevice.db", "unix", 10000) {}
+
     std::vector<RowKey> rows()
     {
         std::vector<RowKey> all;
         sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db_, "SELECT data_id, ReaderChannel, EventType, CardNo, Reason, EventTime "
-                                    "FROM velta36_event",
+        if (sqlite3_prepare_v2(handle(), "SELECT data_id, ReaderChannel, EventType, CardNo, Reason, EventTime "
+                                         "FROM velta36_event",
                                -1, &st, nullptr) != SQLITE_OK)
-            throw std::runtime_error(std::string("admin: ") + sqlite3_errmsg(db_));
+            throw std::runtime_error(std::string("admin: ") + sqlite3_errmsg(handle()));
         while (sqlite3_step(st) == SQLITE_ROW) {
             auto text = [st](int c) {
                 const unsigned char* t = sqlite3_column_text(st, c);
@@ -158,9 +145,6 @@ public:
         sqlite3_finalize(st);
         return all;
     }
-
-private:
-    sqlite3* db_ = nullptr;
 };
 
 // The database's weather while the traffic lasts: calm spells between
@@ -577,14 +561,11 @@ void PowerCut(std::shared_ptr<refhost::PluginLibrary> plugin, velta36test::Flaky
         Admin reopened;
         for (const RowKey& row : reopened.rows())
             ++found[row];
-        sqlite3* db = nullptr;
-        sqlite3_open_v2("ZRMDevice.db", &db, SQLITE_OPEN_READONLY, "unix");
         sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        if (sqlite3_prepare_v2(reopened.handle(), "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
             sqlite3_step(st) == SQLITE_ROW)
             integrity = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         sqlite3_finalize(st);
-        sqlite3_close(db);
     }
     long lost = 0;
     for (const auto& entry : deleted) {
