@@ -45,8 +45,8 @@ TEST_F(SaveDoorEvent, StoresOneRowSilently) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(event.id, static_cast<unsigned int>(rows[0].id));
     EXPECT_EQ(rows[0].data_id, 4242);
-    EXPECT_EQ(rows[0].EventTime, std::optional<std::string>("2024-03-05 13:04:05.250000"));
-    EXPECT_EQ(rows[0].Reason, std::optional<std::string>("刷卡进门成功"));
+    EXPECT_EQ(rows[0].EventTime, storetest::Text("2024-03-05 13:04:05.250000"));
+    EXPECT_EQ(rows[0].Reason, storetest::Text("刷卡进门成功"));
 
     // The same object again is a second row with its own identifier.
     unsigned int first = event.id;
@@ -110,7 +110,7 @@ TEST_F(SaveDoorEvent, NotADateTimeIsStoredAsNull) {
     EXPECT_TRUE(Save(device, event).empty());
     auto rows = storetest::ReadEvents();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].EventTime, std::nullopt);
+    EXPECT_EQ(rows[0].EventTime, boost::none);
 }
 
 TEST_F(SaveDoorEvent, SecondAttemptAfterAFailedWrite) {

@@ -2,8 +2,10 @@
 #ifndef ODB_SQLITE_CONNECTION_HXX
 #define ODB_SQLITE_CONNECTION_HXX
 
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,15 +23,25 @@ class connection : public odb::connection {
 public:
     typedef sqlite::database database_type;
 
-    // Opens the database file with exactly the database's flags and VFS and
-    // sets its foreign-key enforcement. Throws on failure.
-    explicit connection(database_type& db);
+    // Opens the database file with the database's flags and VFS, plus
+    // extra_flags (the pool's shared cache), and sets its foreign-key
+    // enforcement. A connection serves one thread at a time, so SQLite's own
+    // locking of the handle is left out (SQLITE_OPEN_NOMUTEX) unless the
+    // flags ask for SQLITE_OPEN_FULLMUTEX; a temporary or in-memory database
+    // ("" or ":memory:") is always created. Throws on failure.
+    explicit connection(database_type& db, int extra_flags = 0);
 
     // Finalizes the kept statements, then closes the file.
     ~connection();
 
     database_type& database();
     sqlite3* handle() { return handle_; }
+
+    // Blocks until the connection of this process's shared cache that
+    // holds the table lock this connection just met has finished its
+    // transaction (SQLite's unlock notification). Throws deadlock when that
+    // connection is itself waiting for this one.
+    void wait();
 
     // Prepares the text anew on every call: any statement, DDL included.
     using odb::connection::execute;
@@ -55,6 +67,11 @@ private:
 
     database_type& db_;
     sqlite3* handle_;
+
+    std::mutex unlock_mutex_;
+    std::condition_variable unlock_cond_;
+    bool unlocked_;
+    friend void unlock_notify(void** connections, int count);
 
     std::unique_ptr<sqlite::statement> begin_;
     std::unique_ptr<sqlite::statement> begin_immediate_;
