@@ -12,6 +12,7 @@
 #include <odb/transaction.hxx>
 
 #include "store_test_support.h"
+#include "plugin_under_test.h"
 #include "temp_work_dir.h"
 
 namespace {
@@ -19,7 +20,7 @@ namespace {
 TEST(SchemaRegistration, ArrivesWithThePlugin) {
     EXPECT_FALSE(odb::schema_catalog::exists(odb::id_sqlite, ""));
 
-    void* plugin = ::dlopen(VELTA36_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* plugin = ::dlopen(velta36test::PluginUnderTest(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(plugin, nullptr) << ::dlerror();
     EXPECT_TRUE(odb::schema_catalog::exists(odb::id_sqlite, ""));
 
@@ -36,7 +37,7 @@ TEST(SchemaRegistration, ArrivesWithThePlugin) {
 
     // The library is still mapped: loading it again without loading gives
     // the same handle, and the catalog's routine still creates the table.
-    void* again = ::dlopen(VELTA36_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    void* again = ::dlopen(velta36test::PluginUnderTest(), RTLD_NOW | RTLD_NOLOAD);
     EXPECT_NE(again, nullptr) << "velta36.so was unmapped by dlclose";
     if (again != nullptr)
         ::dlclose(again);

@@ -47,8 +47,8 @@ inline void CreateEmptyDatabase(const std::string& path = kDatabaseFile) {
 // A plain SQLite connection, for reading back and for holding locks.
 class RawConnection {
 public:
-    explicit RawConnection(const std::string& path = kDatabaseFile) {
-        if (sqlite3_open_v2(path.c_str(), &handle_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    explicit RawConnection(const std::string& path = kDatabaseFile, int flags = SQLITE_OPEN_READWRITE) {
+        if (sqlite3_open_v2(path.c_str(), &handle_, flags, nullptr) != SQLITE_OK) {
             std::string message = sqlite3_errmsg(handle_);
             sqlite3_close(handle_);
             throw std::runtime_error("open " + path + ": " + message);
