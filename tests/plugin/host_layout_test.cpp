@@ -128,9 +128,10 @@ static_assert(sizeof(unsigned int) == 4 && sizeof(int) == 4 && sizeof(uint16_t) 
 
 // Slot of a virtual member function in its class's primary virtual table,
 // from the Itanium C++ ABI's member function pointer: { ptr, adj }, where
-// a virtual function has ptr = 1 + its byte offset in the table (or, on
-// targets that keep the flag in adj, ptr = the offset and adj odd).
-// -1 for a non-virtual function.
+// a virtual function has ptr = 1 + its byte offset in the table; on targets
+// whose functions may start at odd addresses (ARM's Thumb, MIPS16, so on
+// every ARM and MIPS) the flag is in adj instead: ptr = the offset,
+// adj = 2 * adjustment + 1. -1 for a non-virtual function.
 template <typename F>
 long VirtualSlot(F function)
 {
@@ -141,7 +142,7 @@ long VirtualSlot(F function)
     static_assert(sizeof(F) == sizeof(Representation), "Itanium member function pointer");
     Representation r;
     std::memcpy(&r, &function, sizeof r);
-#if defined(__arm__) || defined(__aarch64__)
+#if defined(__arm__) || defined(__aarch64__) || defined(__mips__)
     if ((r.adj & 1) == 0)
         return -1;
     return static_cast<long>(r.ptr / sizeof(void*));
