@@ -220,7 +220,7 @@ using Destructor = void (*)(ZRMVDevice*);
 Destructor Slot(ZRMVDevice* device, int slot)
 {
     void* const* table;
-    std::memcpy(&table, device, sizeof table);
+    std::memcpy(&table, static_cast<const void*>(device), sizeof table);   // the vptr, first in the object
     Destructor d;
     std::memcpy(&d, &table[slot], sizeof d);
     return d;
