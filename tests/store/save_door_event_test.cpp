@@ -243,6 +243,30 @@ private:
 
 class SaveDoorEventContention : public ::testing::Test {
 protected:
+    // Each of `devices` new device objects saves `eventsEach` events on a
+    // thread of its own (data_id the device's number, CardNo the event's);
+    // returns what they printed.
+    static std::string SaveFromThreads(int devices, int eventsEach) {
+        std::vector<std::unique_ptr<VELTA36>> objects;
+        for (int d = 0; d < devices; ++d)
+            objects.push_back(std::make_unique<VELTA36>());
+
+        ::testing::internal::CaptureStdout();
+        std::vector<std::thread> threads;
+        for (int d = 0; d < devices; ++d) {
+            threads.emplace_back([&, d] {
+                for (int i = 0; i < eventsEach; ++i) {
+                    velta36_event event = storetest::MakeEvent("2024-03-05 07:08:09", static_cast<unsigned int>(d),
+                                                               std::to_string(i));
+                    objects[static_cast<std::size_t>(d)]->SaveDoorEvent(event);
+                }
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        return ::testing::internal::GetCapturedStdout();
+    }
+
     InMemoryTempDir inMemory;
     velta36test::TempWorkDir dir;
 };
@@ -252,24 +276,7 @@ TEST_F(SaveDoorEventContention, DevicesOnSeveralThreadsLoseNothing) {
     const int kDevices = 4;
     const int kEventsEach = 2000;
 
-    std::vector<std::unique_ptr<VELTA36>> devices;
-    for (int d = 0; d < kDevices; ++d)
-        devices.push_back(std::make_unique<VELTA36>());
-
-    ::testing::internal::CaptureStdout();
-    std::vector<std::thread> threads;
-    for (int d = 0; d < kDevices; ++d) {
-        threads.emplace_back([&, d] {
-            for (int i = 0; i < kEventsEach; ++i) {
-                velta36_event event = storetest::MakeEvent("2024-03-05 07:08:09", static_cast<unsigned int>(d),
-                                                           std::to_string(i));
-                devices[static_cast<std::size_t>(d)]->SaveDoorEvent(event);
-            }
-        });
-    }
-    for (auto& t : threads)
-        t.join();
-    std::string output = ::testing::internal::GetCapturedStdout();
+    std::string output = SaveFromThreads(kDevices, kEventsEach);
 
     EXPECT_EQ(output, "");
     storetest::RawConnection raw;
@@ -313,23 +320,7 @@ TEST_F(SaveDoorEventContention, AnotherProcessHoldingTheFileLosesNothing) {
 
     const int kDevices = 3;
     const int kEventsEach = 20;
-    std::vector<std::unique_ptr<VELTA36>> devices;
-    for (int d = 0; d < kDevices; ++d)
-        devices.push_back(std::make_unique<VELTA36>());
-    ::testing::internal::CaptureStdout();
-    std::vector<std::thread> threads;
-    for (int d = 0; d < kDevices; ++d) {
-        threads.emplace_back([&, d] {
-            for (int i = 0; i < kEventsEach; ++i) {
-                velta36_event event = storetest::MakeEvent("2024-03-05 07:08:09", static_cast<unsigned int>(d),
-                                                           std::to_string(i));
-                devices[static_cast<std::size_t>(d)]->SaveDoorEvent(event);
-            }
-        });
-    }
-    for (auto& t : threads)
-        t.join();
-    std::string output = ::testing::internal::GetCapturedStdout();
+    std::string output = SaveFromThreads(kDevices, kEventsEach);
 
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
