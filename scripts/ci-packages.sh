@@ -84,8 +84,8 @@ dev=("$native"/packages/velta36-dev_*.deb)
 [ "${#dev[@]}" -eq 1 ] || fail "no velta36-dev package"
 [ "$(ls "$target_amd64"/packages/*.deb "$target_mipsel"/packages/*.deb | wc -l)" -eq 2 ] \
   || fail "a target build packaged more than the plug-in"
-[ -z "$(ls "$native"/packages/velta36-plugin_* 2>/dev/null)" ] \
-  || fail "the native build (our runtime) packaged a velta36-plugin"
+native_plugin=("$native"/packages/velta36-plugin_*)
+[ "${#native_plugin[@]}" -eq 0 ] || fail "the native build (our runtime) packaged a velta36-plugin"
 check_plugin "${plugin_amd64[0]}" amd64 "$multiarch_native" "x86-64" nm "$target_amd64"
 check_plugin "${plugin_mipsel[0]}" mipsel mipsel-linux-gnu "MIPS" mipsel-linux-gnu-nm "$target_mipsel" qemu-mipsel
 dpkg-deb -c "${dev[0]}" | grep -q "usr/include/velta36/host/ZRMSPDevice.h" || fail "velta36-dev lacks the host headers"
