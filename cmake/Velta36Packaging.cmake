@@ -3,18 +3,24 @@
 #   cmake --build <build> && (cd <build> && cpack -G DEB)
 #
 # Packages (file names <name>_<version>_<arch>.deb):
-#   velta36-plugin  the plug-in, /usr/lib/<multiarch>/velta36/plugins/velta36.so
-#                   (amd64 and, from the mipsel cross build, mipsel)
+#   velta36-plugin  the plug-in a real host loads, built against the installed
+#                   ODB 2.4 runtime (the target flavour, VELTA36_USE_SYSTEM_ODB),
+#                   /usr/lib/<multiarch>/velta36/plugins/velta36.so; amd64 and
+#                   mipsel, each from its own target-flavour build
 #   velta36-host    reference host runtime and the ODB-compatible runtime,
 #                   libvelta36-host.so and libvelta36-odb.so in /usr/lib/<multiarch>
-#   velta36-tools   the velta36 tool and velta36-simulator in /usr/bin
+#   velta36-tools   the velta36 tool and velta36-simulator in /usr/bin, and the
+#                   tool's own velta36.so in /usr/lib/velta36
 #   velta36-dev     headers to build a plug-in or a host against, /usr/include/velta36
-# A cross build packages the plug-in only: that is what goes on the controller.
+# A target-flavour build packages the plug-in only: that is what goes on a
+# host. A native build against our runtime packages the rest.
 #
-# The plug-in lives in a directory of its own below the multiarch library
-# directory, where a host looks for plug-ins; it is not a library to link.
-# velta36-tools adds /usr/lib/velta36/velta36.so, a link to it, which is
-# where the tool looks next to its own ../lib.
+# The two velta36.so cannot stand in for each other: the target flavour
+# resolves the real ODB runtime's symbols, which our runtime does not define,
+# and the other way round. The plug-in lives in a directory of its own below
+# the multiarch library directory, where a host looks for plug-ins; it is not
+# a library to link. The tool's copy, built against our runtime, lives in
+# /usr/lib/velta36, where only the tool looks (next to its own ../lib).
 include_guard(GLOBAL)
 
 if(CMAKE_LIBRARY_ARCHITECTURE)
@@ -25,12 +31,13 @@ endif()
 set(VELTA36_PLUGIN_INSTALL_DIR "${VELTA36_INSTALL_LIBDIR}/velta36/plugins"
     CACHE STRING "Where velta36.so is installed, relative to the prefix")
 
-if(TARGET velta36)
-  install(TARGETS velta36 LIBRARY DESTINATION "${VELTA36_PLUGIN_INSTALL_DIR}" COMPONENT plugin)
-endif()
-
-set(_velta36_components plugin)
-if(NOT CMAKE_CROSSCOMPILING)
+set(_velta36_components "")
+if(VELTA36_USE_SYSTEM_ODB)
+  if(TARGET velta36)
+    install(TARGETS velta36 LIBRARY DESTINATION "${VELTA36_PLUGIN_INSTALL_DIR}" COMPONENT plugin)
+    list(APPEND _velta36_components plugin)
+  endif()
+elseif(NOT CMAKE_CROSSCOMPILING)
   foreach(_lib velta36_host odb_runtime)
     if(TARGET ${_lib})
       get_target_property(_type ${_lib} TYPE)
@@ -48,11 +55,7 @@ if(NOT CMAKE_CROSSCOMPILING)
     install(TARGETS velta36-simulator RUNTIME DESTINATION bin COMPONENT Unspecified)
   endif()
   if(TARGET velta36_cli AND TARGET velta36)
-    file(RELATIVE_PATH _link_target "/usr/lib/velta36" "/usr/${VELTA36_PLUGIN_INSTALL_DIR}/velta36.so")
-    set(_link "${CMAKE_BINARY_DIR}/velta36-package/velta36.so")
-    file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/velta36-package")
-    file(CREATE_LINK "${_link_target}" "${_link}" SYMBOLIC)
-    install(FILES "${_link}" DESTINATION lib/velta36 COMPONENT Unspecified)
+    install(TARGETS velta36 LIBRARY DESTINATION lib/velta36 COMPONENT Unspecified)
   endif()
   list(APPEND _velta36_components Unspecified)
 
@@ -97,16 +100,16 @@ endif()
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME velta36-plugin)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION
-  "velta36 device-driver plug-in\n The plug-in a monitoring host loads to drive velta36 door controllers\n on a serial line. It resolves the host framework, the ODB runtime and\n JsonCpp against the host process that loads it.")
+  "velta36 device-driver plug-in\n The plug-in a monitoring host loads to drive velta36 door controllers\n on a serial line. It resolves the host framework, the ODB 2.4 runtime\n (libodb, libodb-sqlite, libodb-boost) and JsonCpp against the host\n process that loads it.")
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME velta36-host)
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libjsoncpp25, libsqlite3-0")
 set(CPACK_COMPONENT_HOST_DESCRIPTION
   "velta36 reference host runtime\n The host framework runtime and the ODB-compatible runtime over SQLite\n that the velta36 tool and simulator run the plug-in with.")
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME velta36-tools)
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS
-  "velta36-host (= ${PROJECT_VERSION}), velta36-plugin (= ${PROJECT_VERSION}), libc6, libstdc++6, libjsoncpp25, libsqlite3-0")
+  "velta36-host (= ${PROJECT_VERSION}), libc6, libstdc++6, libjsoncpp25, libsqlite3-0")
 set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION
-  "velta36 command-line tool and controller simulator\n Runs the plug-in against controllers on serial lines or against the\n simulated controller, sends control commands and lists stored events.")
+  "velta36 command-line tool and controller simulator\n Runs the plug-in against controllers on serial lines or against the\n simulated controller, sends control commands and lists stored events.\n Carries its own copy of the plug-in, built against the ODB-compatible\n runtime of velta36-host.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME velta36-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "velta36-host (= ${PROJECT_VERSION}), libjsoncpp-dev, libboost-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE all)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Release in build-bench and runs every benchmark of the event path,
-# then prints the table of results (Markdown, as in the README):
+# then prints the table of results (Markdown, as in docs/benchmarks.md):
 #   scripts/bench.sh
 # Environment:
 #   BENCH_DISK_DIR  folder on the ordinary file system for the databases
@@ -9,7 +9,7 @@
 #   BENCH_MIPSEL    0 skips the mipsel size (default: built when the cross
 #                   compiler is installed, in build-bench-mipsel)
 # Each program also prints a RESULT line of its own; the commands below are
-# the ones the README's table names.
+# the ones the table in docs/benchmarks.md names.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

@@ -24,3 +24,20 @@ ci_jobs() {
   [ "$n" -gt 2 ] && n=2
   echo "$n"
 }
+
+# ci_check_odb_imports SO NM LIBDIR: every ODB symbol (namespace odb) that
+# the shared object SO imports must be defined by the ODB libraries
+# (libodb*.so) in LIBDIR, or a host with that runtime cannot load it with
+# RTLD_NOW. NM is the nm of SO's architecture.
+ci_check_odb_imports() {
+  local so=$1 nm=$2 lib=$3 imported missing
+  imported=$("$nm" -D --undefined-only "$so" | awk '{print $NF}' | sed 's/@.*//' | grep -E 'N3odb' | sort -u || true)
+  missing=$(comm -23 <(printf '%s\n' "$imported" | sed '/^$/d') \
+    <(for l in "$lib"/libodb*.so; do "$nm" -D --defined-only "$l"; done | awk '{print $NF}' | sed 's/@.*//' | sort -u))
+  echo "$so: imports $(printf '%s\n' "$imported" | sed '/^$/d' | wc -l) ODB symbols, all defined in $lib: $([ -z "$missing" ] && echo yes || echo no)"
+  if [ -n "$missing" ]; then
+    echo "undefined by $lib:" >&2
+    printf '%s\n' "$missing" | c++filt >&2
+    return 1
+  fi
+}

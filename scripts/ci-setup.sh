@@ -9,3 +9,5 @@ cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 scripts/setup-cross.sh
 ci_install clang-14 libclang-rt-14-dev file dpkg-dev
+# The target flavour: the odb compiler, and nm/readelf for mipsel objects.
+ci_install odb binutils-mipsel-linux-gnu

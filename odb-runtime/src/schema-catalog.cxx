@@ -1,5 +1,4 @@
 // The process-wide schema catalog.
-#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -40,10 +39,13 @@ create_functions functions_of(database_id id, const std::string& name) {
     return i->second;
 }
 
-// Runs the passes until every function says it needs no further one, or
-// last_pass has run (0: no such limit).
-void run_passes(database& db, const create_functions& fs, bool drop, unsigned short last_pass) {
-    for (unsigned short pass(1); pass != 0 && (last_pass == 0 || pass <= last_pass); ++pass) {
+// Dropping and creating have two passes each. Pass 2 runs only when a
+// function asked for it in pass 1; what the functions answer in pass 2 is
+// not acted on.
+const unsigned short last_pass = 2;
+
+void run_passes(database& db, const create_functions& fs, bool drop) {
+    for (unsigned short pass(1); pass <= last_pass; ++pass) {
         bool done(true);
         for (create_functions::const_iterator i(fs.begin()); i != fs.end(); ++i)
             if ((*i)(db, pass, drop))
@@ -60,14 +62,14 @@ void schema_catalog::create_schema(database& db, const std::string& name, bool d
     transaction::current();  // throws not_in_transaction
 
     if (drop)
-        run_passes(db, fs, true, 2);
-    run_passes(db, fs, false, 0);
+        run_passes(db, fs, true);
+    run_passes(db, fs, false);
 }
 
 void schema_catalog::drop_schema(database& db, const std::string& name) {
     create_functions fs(functions_of(db.id(), name));
     transaction::current();
-    run_passes(db, fs, true, 2);
+    run_passes(db, fs, true);
 }
 
 bool schema_catalog::exists(const database& db, const std::string& name) { return exists(db.id(), name); }
@@ -79,25 +81,10 @@ bool schema_catalog::exists(database_id id, const std::string& name) {
 }
 
 schema_catalog_create_entry::schema_catalog_create_entry(database_id id, const char* name,
-                                                         schema_create_function create_function)
-    : id_(id), name_(name), function_(create_function) {
+                                                         schema_create_function create_function) {
     catalog& c(the_catalog());
     std::lock_guard<std::mutex> l(c.mutex);
     c.schemas[schema_key(id, name)].push_back(create_function);
-}
-
-schema_catalog_create_entry::~schema_catalog_create_entry() {
-    catalog& c(the_catalog());
-    std::lock_guard<std::mutex> l(c.mutex);
-    std::map<schema_key, create_functions>::iterator i(c.schemas.find(schema_key(id_, name_)));
-    if (i == c.schemas.end())
-        return;
-    create_functions& fs(i->second);
-    create_functions::iterator f(std::find(fs.begin(), fs.end(), function_));
-    if (f != fs.end())
-        fs.erase(f);
-    if (fs.empty())
-        c.schemas.erase(i);
 }
 
 }  // namespace odb

@@ -122,7 +122,9 @@ void velta36_event_traits::persist(database&, object_type& obj) {
     st->bind_null(1);
     bind_values(*st, 2, obj, time, time_null);
 
-    if (!st->insert())
+    // SQLite assigns the id, so the insert never finds an existing row: a
+    // failed constraint is a database_exception.
+    if (!st->insert(true))
         throw object_already_persistent();
 
     obj.id = static_cast<id_type>(st->last_insert_id());

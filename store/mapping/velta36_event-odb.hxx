@@ -44,9 +44,10 @@ public:
     static const char table_name[];
 
     // Inserts with a NULL "id" so that SQLite assigns it, then writes the
-    // new identifier into the object. Throws object_already_persistent when
-    // the row already exists, odb::boost::date_time::special_value for an
-    // infinite EventTime (before anything is written).
+    // new identifier into the object. A failed constraint throws
+    // odb::sqlite::database_exception (an assigned id never repeats, so it
+    // is never object_already_persistent); an infinite EventTime throws
+    // odb::boost::date_time::special_value before anything is written.
     static void persist(database& db, object_type& obj);
 
     // Loads the row with the given identifier; false when there is none.

@@ -14,6 +14,7 @@ const unsigned kShtDynsym = 11;
 const unsigned kShtDynamic = 6;
 const uint64_t kDtNull = 0;
 const uint64_t kDtNeeded = 1;
+const uint64_t kDtFlags1 = 0x6ffffffb;
 const unsigned kSttObject = 1;
 const unsigned kSttFunc = 2;
 const unsigned kSttGnuIfunc = 10;
@@ -131,6 +132,8 @@ ElfImage ParseElf(const std::vector<unsigned char>& bytes)
                     break;
                 if (tag == kDtNeeded)
                     image.needed.push_back(in.string(strings.offset, strings.size, in.read(at + word, word)));
+                else if (tag == kDtFlags1)
+                    image.flags1 = in.read(at + word, word);
             }
         } else if (s.type == kShtDynsym) {
             const Section& strings = stringTable(s);

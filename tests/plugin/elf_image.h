@@ -5,6 +5,7 @@
 #ifndef VELTA36_TESTS_PLUGIN_ELF_IMAGE_H
 #define VELTA36_TESTS_PLUGIN_ELF_IMAGE_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,12 @@ struct DynamicSymbol {
     bool object;       // STT_OBJECT
 };
 
+// DF_1_NODELETE of DT_FLAGS_1: dlclose never unmaps the object.
+const uint64_t kFlag1NoDelete = 0x8;
+
 struct ElfImage {
     bool is64;
+    uint64_t flags1 = 0;                    // DT_FLAGS_1, 0 when absent
     std::vector<std::string> needed;        // DT_NEEDED entries, in order
     std::vector<DynamicSymbol> symbols;     // .dynsym without the null entry
 };

@@ -22,6 +22,7 @@
 #include "elf_image.h"
 #include "refhost/device_host.h"
 #include "refhost/memory_transport.h"
+#include "plugin_under_test.h"
 #include "temp_work_dir.h"
 
 namespace {
@@ -47,7 +48,7 @@ const LoadedPlugin& Plugin()
         velta36test::TempWorkDir dir;
         loaded.schemaBeforeLoad = odb::schema_catalog::exists(odb::id_sqlite, "");
         ::testing::internal::CaptureStdout();
-        loaded.handle = dlopen(VELTA36_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        loaded.handle = dlopen(velta36test::PluginUnderTest(), RTLD_NOW | RTLD_LOCAL);
         loaded.outputDuringLoad = ::testing::internal::GetCapturedStdout();
         if (loaded.handle == nullptr) {
             ADD_FAILURE() << "dlopen: " << dlerror();
@@ -195,13 +196,16 @@ TEST_F(PluginLoad, DevicesOutliveTheirProvider)
 
 TEST(PluginImage, NeedsOnlyTheStandardRuntimeAndExportsOneFunction)
 {
-    const elfcheck::ElfImage image = elfcheck::ReadElfFile(VELTA36_PLUGIN_PATH);
+    const elfcheck::ElfImage image = elfcheck::ReadElfFile(velta36test::PluginUnderTest());
     EXPECT_FALSE(image.needed.empty());
     const std::vector<std::string> allowedObjects = {"_ZTI15VELTA36Provider", "_ZTS15VELTA36Provider",
                                                      "_ZTI7VELTA36", "_ZTS7VELTA36"};
     const std::vector<std::string> problems =
         elfcheck::PluginImageProblems(image, "get_providers", allowedObjects);
     EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+    // Loading registers a routine with the process-wide schema catalog,
+    // which keeps it for good: the library must never be unmapped.
+    EXPECT_NE(image.flags1 & elfcheck::kFlag1NoDelete, 0u) << "velta36.so is not linked with -z nodelete";
 }
 
 }  // namespace

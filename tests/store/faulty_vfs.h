@@ -16,38 +16,46 @@ namespace storetest {
 class FaultyVfs {
 public:
     FaultyVfs(int journalFailures, int resultCode) {
-        real_ = sqlite3_vfs_find(nullptr);
-        failures_ = journalFailures;
-        code_ = resultCode;
-        vfs_ = *real_;
-        vfs_.zName = "velta36-faulty";
-        vfs_.xOpen = &Open;
-        if (sqlite3_vfs_register(&vfs_, 1) != SQLITE_OK)
+        state().real = sqlite3_vfs_find(nullptr);
+        state().failures = journalFailures;
+        state().code = resultCode;
+        state().vfs = *state().real;
+        state().vfs.zName = "velta36-faulty";
+        state().vfs.xOpen = &Open;
+        if (sqlite3_vfs_register(&state().vfs, 1) != SQLITE_OK)
             throw std::runtime_error("sqlite3_vfs_register");
     }
     ~FaultyVfs() {
-        sqlite3_vfs_unregister(&vfs_);
-        sqlite3_vfs_register(real_, 1);
+        sqlite3_vfs_unregister(&state().vfs);
+        sqlite3_vfs_register(state().real, 1);
     }
     FaultyVfs(const FaultyVfs&) = delete;
     FaultyVfs& operator=(const FaultyVfs&) = delete;
 
-    int remaining() const { return failures_; }
+    int remaining() const { return state().failures; }
 
 private:
     static int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
-        if ((flags & SQLITE_OPEN_MAIN_JOURNAL) != 0 && failures_ > 0) {
-            --failures_;
-            return code_;
+        if ((flags & SQLITE_OPEN_MAIN_JOURNAL) != 0 && state().failures > 0) {
+            --state().failures;
+            return state().code;
         }
-        return real_->xOpen(real_, name, file, flags, outFlags);
+        return state().real->xOpen(state().real, name, file, flags, outFlags);
     }
 
-    // Static: SQLite calls back with no context of ours but the VFS.
-    static inline sqlite3_vfs vfs_{};
-    static inline sqlite3_vfs* real_ = nullptr;
-    static inline std::atomic<int> failures_{0};
-    static inline int code_ = SQLITE_IOERR;
+    // Static: SQLite calls back with no context of ours but the VFS. One
+    // instance per process, reached through a function so that the header
+    // stays C++14 (the store tests include ODB's headers).
+    struct State {
+        sqlite3_vfs vfs{};
+        sqlite3_vfs* real = nullptr;
+        std::atomic<int> failures{0};
+        int code = SQLITE_IOERR;
+    };
+    static State& state() {
+        static State s;
+        return s;
+    }
 };
 
 }  // namespace storetest

@@ -18,6 +18,28 @@ using boost::posix_time::ptime;
 using boost::posix_time::time_from_string;
 using Traits = odb::access::object_traits_impl<velta36_event, odb::id_sqlite>;
 
+// The statement texts and the quoted table name of the mapping, exactly:
+// the hand-written mapping and the one the odb compiler generates (with
+// --generate-query) must both hold these.
+TEST(MappingTexts, EveryStatementAndTheTableName) {
+    const std::string columns =
+        "\"velta36_event\".\"id\", \"velta36_event\".\"data_id\", \"velta36_event\".\"EventTime\", "
+        "\"velta36_event\".\"ReaderChannel\", \"velta36_event\".\"EventType\", \"velta36_event\".\"CardNo\", "
+        "\"velta36_event\".\"Reason\"";
+    EXPECT_STREQ(Traits::persist_statement,
+                 "INSERT INTO \"velta36_event\" (\"id\", \"data_id\", \"EventTime\", \"ReaderChannel\", "
+                 "\"EventType\", \"CardNo\", \"Reason\") VALUES (?, ?, ?, ?, ?, ?, ?)");
+    EXPECT_EQ(Traits::find_statement,
+              "SELECT " + columns + " FROM \"velta36_event\" WHERE \"velta36_event\".\"id\"=?");
+    EXPECT_STREQ(Traits::update_statement,
+                 "UPDATE \"velta36_event\" SET \"data_id\"=?, \"EventTime\"=?, \"ReaderChannel\"=?, "
+                 "\"EventType\"=?, \"CardNo\"=?, \"Reason\"=? WHERE \"id\"=?");
+    EXPECT_STREQ(Traits::erase_statement, "DELETE FROM \"velta36_event\" WHERE \"id\"=?");
+    EXPECT_EQ(Traits::query_statement, "SELECT " + columns + " FROM \"velta36_event\"");
+    EXPECT_STREQ(Traits::erase_query_statement, "DELETE FROM \"velta36_event\"");
+    EXPECT_STREQ(Traits::table_name, "\"velta36_event\"");
+}
+
 class Mapping : public ::testing::Test {
 protected:
     void SetUp() override { storetest::CreateEventDatabase(); }
@@ -53,11 +75,11 @@ TEST_F(Mapping, EveryColumnAsWritten) {
     EXPECT_EQ(id, 1u);
     EXPECT_EQ(e.id, 1u);
     EXPECT_EQ(rows[0].data_id, 4242);
-    EXPECT_EQ(rows[0].EventTime, std::optional<std::string>("2024-03-05 07:08:09"));
+    EXPECT_EQ(rows[0].EventTime, storetest::Text("2024-03-05 07:08:09"));
     EXPECT_EQ(rows[0].ReaderChannel, -3);
     EXPECT_EQ(rows[0].EventType, 12);
-    EXPECT_EQ(rows[0].CardNo, std::optional<std::string>("00012345"));
-    EXPECT_EQ(rows[0].Reason, std::optional<std::string>("刷卡进门成功"));
+    EXPECT_EQ(rows[0].CardNo, storetest::Text("00012345"));
+    EXPECT_EQ(rows[0].Reason, storetest::Text("刷卡进门成功"));
     EXPECT_EQ(rows[0].types, "integer,integer,text,integer,integer,text,text");
 
     velta36_event back = Load(id);
@@ -73,14 +95,14 @@ TEST_F(Mapping, EveryColumnAsWritten) {
 TEST_F(Mapping, EventTimeText) {
     struct Case {
         ptime time;
-        std::optional<std::string> stored;
+        storetest::Text stored;
     };
     const Case cases[] = {
-        {time_from_string("2024-03-05 00:00:00"), "2024-03-05 00:00:00"},
-        {time_from_string("2024-03-05 13:04:05.123456"), "2024-03-05 13:04:05.123456"},
-        {time_from_string("2024-03-05 13:04:05.000001"), "2024-03-05 13:04:05.000001"},
-        {time_from_string("1999-12-31 23:59:59"), "1999-12-31 23:59:59"},
-        {ptime(boost::posix_time::not_a_date_time), std::nullopt},
+        {time_from_string("2024-03-05 00:00:00"), storetest::Text("2024-03-05 00:00:00")},
+        {time_from_string("2024-03-05 13:04:05.123456"), storetest::Text("2024-03-05 13:04:05.123456")},
+        {time_from_string("2024-03-05 13:04:05.000001"), storetest::Text("2024-03-05 13:04:05.000001")},
+        {time_from_string("1999-12-31 23:59:59"), storetest::Text("1999-12-31 23:59:59")},
+        {ptime(boost::posix_time::not_a_date_time), boost::none},
     };
     for (const Case& c : cases) {
         velta36_event e = storetest::MakeEvent();
@@ -104,10 +126,10 @@ TEST_F(Mapping, TextsAreStoredWholeAndEmptyIsNotNull) {
 
     auto rows = storetest::ReadEvents();
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].Reason, std::optional<std::string>(reason));
-    EXPECT_EQ(rows[0].CardNo, std::optional<std::string>(""));
-    EXPECT_EQ(rows[1].CardNo, std::optional<std::string>(""));
-    EXPECT_EQ(rows[1].Reason, std::optional<std::string>(""));
+    EXPECT_EQ(rows[0].Reason, storetest::Text(reason));
+    EXPECT_EQ(rows[0].CardNo, storetest::Text(""));
+    EXPECT_EQ(rows[1].CardNo, storetest::Text(""));
+    EXPECT_EQ(rows[1].Reason, storetest::Text(""));
     EXPECT_EQ(rows[1].types, "integer,integer,text,integer,integer,text,text");
     EXPECT_EQ(Load(rows[0].id).Reason, reason);
 }
@@ -148,9 +170,12 @@ TEST_F(Mapping, InfiniteTimeIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(storetest::RawConnection().count(), 0);
 }
 
-TEST_F(Mapping, ExistingRowIsObjectAlreadyPersistent) {
-    // The insert itself never repeats an id; a trigger that does makes the
-    // statement report an existing row.
+// The id is assigned by SQLite, so a constraint that fails on insert is
+// never a row that already exists: it is reported with SQLite's code and
+// message, not as object_already_persistent.
+TEST_F(Mapping, ConstraintFailureOfTheInsertIsADatabaseError) {
+    // A trigger that repeats the new id in a table of its own makes the
+    // insert fail on a UNIQUE constraint.
     storetest::RawConnection raw;
     raw.exec("CREATE TABLE mirror (id INTEGER PRIMARY KEY)");
     raw.exec("INSERT INTO mirror VALUES (1)");
@@ -158,7 +183,12 @@ TEST_F(Mapping, ExistingRowIsObjectAlreadyPersistent) {
 
     velta36_event e = storetest::MakeEvent();
     odb::transaction t(db.begin());
-    EXPECT_THROW(db.persist(e), odb::object_already_persistent);
+    try {
+        db.persist(e);
+        FAIL() << "no exception";
+    } catch (const odb::sqlite::database_exception& ex) {
+        EXPECT_STREQ(ex.what(), "19 (1555): UNIQUE constraint failed: mirror.id");
+    }
     EXPECT_EQ(e.id, 0u);
 }
 
@@ -194,8 +224,8 @@ TEST_F(Mapping, UpdateAndEraseOfAMissingRow) {
 
     auto rows = storetest::ReadEvents();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].Reason, std::optional<std::string>("门被非法打开"));
-    EXPECT_EQ(rows[0].EventTime, std::nullopt);
+    EXPECT_EQ(rows[0].Reason, storetest::Text("门被非法打开"));
+    EXPECT_EQ(rows[0].EventTime, boost::none);
 }
 
 }  // namespace

@@ -63,18 +63,43 @@ TEST(SqliteDatabaseException, ExtendedCodeShownOnlyWhenItDiffers) {
                  "1: near \"bogus\": syntax error");
 }
 
-TEST(SqliteResultMapping, BusyLockedAndNomemHaveTheirOwnExceptions) {
-    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_BUSY, nullptr), odb::timeout);
-    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_IOERR_BLOCKED, nullptr), odb::timeout);
-    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_LOCKED, nullptr), odb::deadlock);
-    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_NOMEM, nullptr), std::bad_alloc);
-    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_IOERR_WRITE, nullptr), odb::sqlite::database_exception);
-}
-
 class SqliteErrors : public ::testing::Test {
 protected:
     velta36test::TempWorkDir dir;
 };
+
+// translate_error takes the result code of a call on a connection and
+// reads the rest (extended code, message) from that connection's handle.
+TEST_F(SqliteErrors, ResultCodesMapOntoTheirExceptions) {
+    storetest::CreateEventDatabase();
+    odb::sqlite::database db(storetest::kDatabaseFile);
+    odb::transaction t(db.begin());
+    auto& c = static_cast<odb::sqlite::connection&>(t.connection());
+
+    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_BUSY, c), odb::timeout);
+    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_NOMEM, c), std::bad_alloc);
+    // A lock held inside this process's shared cache is waited out before
+    // it gets here; any other SQLITE_LOCKED is a deadlock.
+    EXPECT_THROW(odb::sqlite::translate_error(SQLITE_LOCKED, c), odb::deadlock);
+
+    // Other codes: the code given, then the handle's extended code and
+    // message, which still describe the last failed call.
+    EXPECT_THROW(db.execute("bogus"), odb::sqlite::database_exception);
+    try {
+        odb::sqlite::translate_error(SQLITE_IOERR, c);
+        FAIL() << "no exception";
+    } catch (const odb::sqlite::database_exception& e) {
+        EXPECT_EQ(e.error(), SQLITE_IOERR);
+        EXPECT_EQ(e.extended_error(), SQLITE_ERROR);
+        EXPECT_STREQ(e.what(), "10 (1): near \"bogus\": syntax error");
+    }
+    try {
+        odb::sqlite::translate_error(SQLITE_MISUSE, c);
+        FAIL() << "no exception";
+    } catch (const odb::sqlite::database_exception& e) {
+        EXPECT_STREQ(e.what(), "21: SQLite API misuse");
+    }
+}
 
 TEST_F(SqliteErrors, StatementErrorsCarrySqliteCodesAndMessages) {
     storetest::CreateEventDatabase();

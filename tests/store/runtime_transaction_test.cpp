@@ -2,6 +2,8 @@
 // destruction and after a failed COMMIT, statements outside a transaction.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
 #include <thread>
 
 #include <odb/exceptions.hxx>
@@ -133,6 +135,33 @@ TEST_F(Transactions, ImmediateAndExclusiveTakeTheLockAtBegin) {
     EXPECT_THROW(other.query("SELECT count(*) FROM velta36_event"), std::runtime_error);
     x.commit();
     EXPECT_EQ(other.count(), 1);
+}
+
+// Handles of one process on one file share SQLite's cache: a connection
+// that meets another's uncommitted write waits for its commit (SQLite's
+// unlock notification) and then reads the committed row. With a cache of
+// its own it would read around the writer and see no row; without the
+// wait it would fail at once.
+TEST_F(Transactions, HandlesOfOneProcessShareTheCacheAndWaitForEachOther) {
+    odb::sqlite::database other(storetest::kDatabaseFile);
+    odb::transaction writing(db.begin());
+    db.execute(kInsert);
+
+    std::string seen = "nothing";
+    std::thread reader([&] {
+        try {
+            odb::transaction t(other.begin());
+            // A query's execute gives the number of rows it returned.
+            seen = std::to_string(other.execute("SELECT * FROM velta36_event"));
+            t.commit();
+        } catch (const std::exception& e) {
+            seen = e.what();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    writing.commit();
+    reader.join();
+    EXPECT_EQ(seen, "1");
 }
 
 }  // namespace

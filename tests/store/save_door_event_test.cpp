@@ -2,6 +2,7 @@
 // with their messages, and no event lost to another device's lock.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <memory>
 #include <set>
 #include <thread>
+
+#include <odb/sqlite/database.hxx>
 
 #include "faulty_vfs.h"
 #include "store_test_support.h"
@@ -45,8 +48,8 @@ TEST_F(SaveDoorEvent, StoresOneRowSilently) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(event.id, static_cast<unsigned int>(rows[0].id));
     EXPECT_EQ(rows[0].data_id, 4242);
-    EXPECT_EQ(rows[0].EventTime, std::optional<std::string>("2024-03-05 13:04:05.250000"));
-    EXPECT_EQ(rows[0].Reason, std::optional<std::string>("刷卡进门成功"));
+    EXPECT_EQ(rows[0].EventTime, storetest::Text("2024-03-05 13:04:05.250000"));
+    EXPECT_EQ(rows[0].Reason, storetest::Text("刷卡进门成功"));
 
     // The same object again is a second row with its own identifier.
     unsigned int first = event.id;
@@ -88,6 +91,44 @@ TEST_F(SaveDoorEvent, MissingFileIsNeverCreated) {
     EXPECT_EQ(storetest::RawConnection().count(), 1);
 }
 
+// The handle each device opens: "ZRMDevice.db" in the working directory,
+// read-write only (never created), foreign keys enforced, default VFS.
+TEST_F(SaveDoorEvent, DeviceHandleIsTheSharedFileReadWriteWithForeignKeys) {
+    VELTA36 device;
+    const auto* db = dynamic_cast<const odb::sqlite::database*>(device.db.get());
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(db->name(), "ZRMDevice.db");
+    EXPECT_EQ(db->flags(), SQLITE_OPEN_READWRITE);
+    EXPECT_TRUE(db->foreign_keys());
+    EXPECT_EQ(db->vfs(), "");
+}
+
+// Foreign keys are enforced on the device's own connection: an installation
+// whose table refers to its devices has an event of an unknown device
+// refused, with SQLite's message, on every attempt.
+TEST_F(SaveDoorEvent, ForeignKeysAreEnforced) {
+    storetest::RawConnection(storetest::kDatabaseFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+        .exec("CREATE TABLE device (id INTEGER PRIMARY KEY);"
+              "INSERT INTO device VALUES (7);"
+              "CREATE TABLE velta36_event (id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,"
+              " data_id INTEGER NOT NULL REFERENCES device (id), EventTime DATETIME NULL,"
+              " ReaderChannel INTEGER NOT NULL, EventType INTEGER NOT NULL,"
+              " CardNo varchar(20) NOT NULL, Reason varchar(20) NOT NULL)");
+    VELTA36 device;
+    velta36_event known = storetest::MakeEvent("2024-03-05 07:08:09", 7);
+    EXPECT_TRUE(Save(device, known).empty());
+
+    velta36_event unknown = storetest::MakeEvent("2024-03-05 07:08:09", 8);
+    auto lines = Save(device, unknown);
+    ASSERT_EQ(lines.size(), 4u);
+    for (const auto& line : lines)
+        EXPECT_EQ(line, std::string(kOdbFailure) + "19 (787): FOREIGN KEY constraint failed");
+
+    auto rows = storetest::ReadEvents();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].data_id, 7);
+}
+
 TEST_F(SaveDoorEvent, InfiniteTimeFailsEveryAttempt) {
     storetest::CreateEventDatabase();
     VELTA36 device;
@@ -110,7 +151,7 @@ TEST_F(SaveDoorEvent, NotADateTimeIsStoredAsNull) {
     EXPECT_TRUE(Save(device, event).empty());
     auto rows = storetest::ReadEvents();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].EventTime, std::nullopt);
+    EXPECT_EQ(rows[0].EventTime, boost::none);
 }
 
 TEST_F(SaveDoorEvent, SecondAttemptAfterAFailedWrite) {
@@ -202,6 +243,30 @@ private:
 
 class SaveDoorEventContention : public ::testing::Test {
 protected:
+    // Each of `devices` new device objects saves `eventsEach` events on a
+    // thread of its own (data_id the device's number, CardNo the event's);
+    // returns what they printed.
+    static std::string SaveFromThreads(int devices, int eventsEach) {
+        std::vector<std::unique_ptr<VELTA36>> objects;
+        for (int d = 0; d < devices; ++d)
+            objects.push_back(std::make_unique<VELTA36>());
+
+        ::testing::internal::CaptureStdout();
+        std::vector<std::thread> threads;
+        for (int d = 0; d < devices; ++d) {
+            threads.emplace_back([&, d] {
+                for (int i = 0; i < eventsEach; ++i) {
+                    velta36_event event = storetest::MakeEvent("2024-03-05 07:08:09", static_cast<unsigned int>(d),
+                                                               std::to_string(i));
+                    objects[static_cast<std::size_t>(d)]->SaveDoorEvent(event);
+                }
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        return ::testing::internal::GetCapturedStdout();
+    }
+
     InMemoryTempDir inMemory;
     velta36test::TempWorkDir dir;
 };
@@ -211,30 +276,59 @@ TEST_F(SaveDoorEventContention, DevicesOnSeveralThreadsLoseNothing) {
     const int kDevices = 4;
     const int kEventsEach = 2000;
 
-    std::vector<std::unique_ptr<VELTA36>> devices;
-    for (int d = 0; d < kDevices; ++d)
-        devices.push_back(std::make_unique<VELTA36>());
-
-    ::testing::internal::CaptureStdout();
-    std::vector<std::thread> threads;
-    for (int d = 0; d < kDevices; ++d) {
-        threads.emplace_back([&, d] {
-            for (int i = 0; i < kEventsEach; ++i) {
-                velta36_event event = storetest::MakeEvent("2024-03-05 07:08:09", static_cast<unsigned int>(d),
-                                                           std::to_string(i));
-                devices[static_cast<std::size_t>(d)]->SaveDoorEvent(event);
-            }
-        });
-    }
-    for (auto& t : threads)
-        t.join();
-    std::string output = ::testing::internal::GetCapturedStdout();
+    std::string output = SaveFromThreads(kDevices, kEventsEach);
 
     EXPECT_EQ(output, "");
     storetest::RawConnection raw;
     EXPECT_EQ(raw.count(), kDevices * kEventsEach);
     auto distinct = raw.query("SELECT count(*) FROM (SELECT DISTINCT data_id, CardNo FROM velta36_event)");
     EXPECT_EQ(std::stoll(*distinct.at(0).at(0)), kDevices * kEventsEach);
+}
+
+// What the controller's host really meets: another program (an
+// installation's own tools) holding a write transaction on the file for
+// seconds while devices on several threads save. Each save waits for the
+// file instead of spending its attempts at once; no event is lost.
+TEST_F(SaveDoorEventContention, AnotherProcessHoldingTheFileLosesNothing) {
+    storetest::CreateEventDatabase();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The other process: hold the write lock for two seconds.
+        ::close(ready[0]);
+        int status = 1;
+        try {
+            storetest::RawConnection other;
+            other.exec("BEGIN IMMEDIATE");
+            other.exec("INSERT INTO velta36_event VALUES (NULL, 99, NULL, 1, 1, 'other', '')");
+            const char byte = 'x';
+            if (::write(ready[1], &byte, 1) == 1) {
+                ::sleep(2);
+                other.exec("COMMIT");
+                status = 0;
+            }
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the other process did not take the lock";
+    ::close(ready[0]);
+
+    const int kDevices = 3;
+    const int kEventsEach = 20;
+    std::string output = SaveFromThreads(kDevices, kEventsEach);
+
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process failed";
+    EXPECT_EQ(output, "");
+    storetest::RawConnection raw;
+    EXPECT_EQ(raw.count(), 1 + kDevices * kEventsEach);
+    EXPECT_EQ(std::stoll(*raw.query("SELECT count(*) FROM velta36_event WHERE data_id = 99").at(0).at(0)), 1);
 }
 
 }  // namespace

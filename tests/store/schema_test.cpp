@@ -77,10 +77,10 @@ TEST_F(SchemaCatalog, RefusesUnknownNamesAndWorkOutsideATransaction) {
 std::vector<std::pair<unsigned short, bool>> g_calls;
 bool RecordingRoutine(odb::database&, unsigned short pass, bool drop) {
     g_calls.emplace_back(pass, drop);
-    return pass < 3;  // asks for passes 2 and 3 whether dropping or creating
+    return pass < 3;  // asks for one more pass after passes 1 and 2
 }
 
-TEST_F(SchemaCatalog, RunsDropPassesThenCreatePassesUntilNoneWantsMore) {
+TEST_F(SchemaCatalog, RunsTwoDropPassesThenTwoCreatePasses) {
     {
         odb::schema_catalog_create_entry entry(odb::id_sqlite, "recording", &RecordingRoutine);
         g_calls.clear();
@@ -88,12 +88,20 @@ TEST_F(SchemaCatalog, RunsDropPassesThenCreatePassesUntilNoneWantsMore) {
         odb::schema_catalog::create_schema(db, "recording", true);
         t.commit();
     }
-    // Dropping has two passes at most; creating goes on while any routine
-    // asks for more.
-    std::vector<std::pair<unsigned short, bool>> expected = {{1, true}, {2, true}, {1, false}, {2, false}, {3, false}};
+    // Dropping and creating have two passes each; a routine's wish for a
+    // third is not acted on.
+    std::vector<std::pair<unsigned short, bool>> expected = {{1, true}, {2, true}, {1, false}, {2, false}};
     EXPECT_EQ(g_calls, expected);
-    // The entry withdrew its routine when it went away.
-    EXPECT_FALSE(odb::schema_catalog::exists(db, "recording"));
+
+    // An entry is never withdrawn: the routine stays registered after the
+    // entry object is gone, for the life of the process.
+    EXPECT_TRUE(odb::schema_catalog::exists(db, "recording"));
+    g_calls.clear();
+    odb::transaction t(db.begin());
+    odb::schema_catalog::create_schema(db, "recording", false);
+    t.commit();
+    expected = {{1, false}, {2, false}};
+    EXPECT_EQ(g_calls, expected);
 }
 
 }  // namespace

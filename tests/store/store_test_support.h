@@ -6,13 +6,14 @@
 
 #include <sqlite3.h>
 
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/optional.hpp>
+#include <boost/optional/optional_io.hpp>
 #include <odb/schema-catalog.hxx>
 #include <odb/sqlite/database.hxx>
 #include <odb/transaction.hxx>
@@ -22,6 +23,10 @@
 namespace storetest {
 
 constexpr const char* kDatabaseFile = "ZRMDevice.db";
+
+// A column's text, or none for SQL NULL. (These tests include ODB's headers
+// and so compile as C++14: no std::optional.)
+typedef boost::optional<std::string> Text;
 
 // Creates the file (if needed) and (re)creates the velta36_event table.
 inline void CreateEventDatabase(const std::string& path = kDatabaseFile) {
@@ -42,8 +47,8 @@ inline void CreateEmptyDatabase(const std::string& path = kDatabaseFile) {
 // A plain SQLite connection, for reading back and for holding locks.
 class RawConnection {
 public:
-    explicit RawConnection(const std::string& path = kDatabaseFile) {
-        if (sqlite3_open_v2(path.c_str(), &handle_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    explicit RawConnection(const std::string& path = kDatabaseFile, int flags = SQLITE_OPEN_READWRITE) {
+        if (sqlite3_open_v2(path.c_str(), &handle_, flags, nullptr) != SQLITE_OK) {
             std::string message = sqlite3_errmsg(handle_);
             sqlite3_close(handle_);
             throw std::runtime_error("open " + path + ": " + message);
@@ -64,14 +69,14 @@ public:
 
     // Every row of the first query result, each column as text; NULL is an
     // empty optional.
-    std::vector<std::vector<std::optional<std::string>>> query(const std::string& sql) {
+    std::vector<std::vector<Text>> query(const std::string& sql) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(handle_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
             throw std::runtime_error(sql + ": " + sqlite3_errmsg(handle_));
-        std::vector<std::vector<std::optional<std::string>>> rows;
+        std::vector<std::vector<Text>> rows;
         int r;
         while ((r = sqlite3_step(st)) == SQLITE_ROW) {
-            std::vector<std::optional<std::string>> row;
+            std::vector<Text> row;
             for (int c = 0; c < sqlite3_column_count(st); ++c) {
                 if (sqlite3_column_type(st, c) == SQLITE_NULL) {
                     row.emplace_back();
@@ -103,11 +108,11 @@ private:
 struct StoredEvent {
     long long id = 0;
     long long data_id = 0;
-    std::optional<std::string> EventTime;
+    Text EventTime;
     long long ReaderChannel = 0;
     long long EventType = 0;
-    std::optional<std::string> CardNo;
-    std::optional<std::string> Reason;
+    Text CardNo;
+    Text Reason;
     std::string types;  // typeof() of the seven columns, joined by ','
 };
 

@@ -4,7 +4,8 @@
 // of the mapping under test.
 //
 // Needs the event mapping linked in (velta36_core) or loaded (velta36.so),
-// because the schema comes from its catalog registration.
+// because the schema comes from its catalog registration, and the library
+// velta36_test_schema.
 #ifndef VELTA36_TESTS_SUPPORT_EVENT_DB_H
 #define VELTA36_TESTS_SUPPORT_EVENT_DB_H
 
@@ -15,21 +16,14 @@
 #include <string>
 #include <vector>
 
-#include <odb/schema-catalog.hxx>
-#include <odb/sqlite/database.hxx>
-#include <odb/transaction.hxx>
-
 namespace velta36test {
 
 // Creates (or recreates, dropping the old table) the database file with the
-// velta36_event table. path is relative to the working directory.
-inline void CreateEventDatabase(const std::string& path = "ZRMDevice.db")
-{
-    odb::sqlite::database db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    odb::transaction t(db.begin());
-    odb::schema_catalog::create_schema(db, "", true);
-    t.commit();
-}
+// velta36_event table. path is relative to the working directory. Defined
+// in event_db.cpp, the one place of the support code that includes ODB's
+// headers (which must be compiled as C++14 against the installed runtime),
+// in the library velta36_test_schema.
+void CreateEventDatabase(const std::string& path = "ZRMDevice.db");
 
 // One row of velta36_event. Every column is optional so that NULL is told
 // apart from 0 and "": an empty optional is SQL NULL.

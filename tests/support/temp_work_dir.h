@@ -4,47 +4,84 @@
 // one of these. On destruction the previous working directory is restored
 // and the directory is removed with everything in it.
 //
+// Plain POSIX and C++14: the tests that include ODB's headers use it too,
+// and those compile as C++14 against the installed runtime.
+//
 // Not thread-safe (the working directory is process-wide); one at a time.
 #ifndef VELTA36_TESTS_SUPPORT_TEMP_WORK_DIR_H
 #define VELTA36_TESTS_SUPPORT_TEMP_WORK_DIR_H
 
+#include <ftw.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace velta36test {
 
+// $TMPDIR, or /tmp.
+inline std::string SystemTempBase()
+{
+    const char* dir = ::getenv("TMPDIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
 // /dev/shm where there is one: tests that store many events (every event is
 // its own commit) measure the protocol there, not the disk's syncs.
-inline std::filesystem::path RamBackedTempBase()
+inline std::string RamBackedTempBase()
 {
-    return std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                     : std::filesystem::temp_directory_path();
+    struct stat info;
+    if (::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode))
+        return "/dev/shm";
+    return SystemTempBase();
 }
+
+namespace detail {
+
+inline int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    ::remove(path);
+    return 0;
+}
+
+// Removes path and everything below it; errors are ignored.
+inline void RemoveTree(const std::string& path)
+{
+    ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+inline std::string CurrentDirectory()
+{
+    std::vector<char> buffer(PATH_MAX);
+    if (::getcwd(buffer.data(), buffer.size()) == nullptr)
+        throw std::runtime_error(std::string("getcwd: ") + std::strerror(errno));
+    return buffer.data();
+}
+
+}  // namespace detail
 
 class TempWorkDir {
 public:
-    explicit TempWorkDir(const std::filesystem::path& base = std::filesystem::temp_directory_path())
+    explicit TempWorkDir(const std::string& base = SystemTempBase())
     {
-        previous_ = std::filesystem::current_path().string();
-        std::string pattern = (base / "velta36-test-XXXXXX").string();
+        previous_ = detail::CurrentDirectory();
+        std::string pattern = base + "/velta36-test-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (::mkdtemp(name.data()) == nullptr)
             throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
         path_ = name.data();
-        std::error_code changed;
-        std::filesystem::current_path(path_, changed);
-        if (changed) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-            throw std::runtime_error("chdir " + path_ + ": " + changed.message());
+        if (::chdir(path_.c_str()) != 0) {
+            const std::string message = std::strerror(errno);
+            detail::RemoveTree(path_);
+            throw std::runtime_error("chdir " + path_ + ": " + message);
         }
     }
 
@@ -52,9 +89,9 @@ public:
     {
         // Errors are ignored: a destructor must not throw, and a left-over
         // directory under /tmp harms nobody.
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-        std::filesystem::remove_all(path_, ignored);
+        const int ignored = ::chdir(previous_.c_str());
+        (void)ignored;
+        detail::RemoveTree(path_);
     }
 
     TempWorkDir(const TempWorkDir&) = delete;

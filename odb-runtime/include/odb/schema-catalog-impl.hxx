@@ -9,20 +9,12 @@ namespace odb {
 // Returns true when the function wants a further pass.
 typedef bool (*schema_create_function)(database&, unsigned short pass, bool drop);
 
+// Registers the function for the life of the process: the catalog never
+// withdraws it, not even when the entry object is destroyed. A library that
+// registers one must therefore stay mapped once loaded (link it with
+// -z nodelete), or a later create_schema calls into unmapped code.
 struct schema_catalog_create_entry {
     schema_catalog_create_entry(database_id id, const char* name, schema_create_function create_function);
-
-    // Withdraws the function, so that unloading the library that registered
-    // it leaves no dangling pointer in the catalog.
-    ~schema_catalog_create_entry();
-
-private:
-    schema_catalog_create_entry(const schema_catalog_create_entry&);
-    schema_catalog_create_entry& operator=(const schema_catalog_create_entry&);
-
-    database_id id_;
-    const char* name_;
-    schema_create_function function_;
 };
 
 }  // namespace odb

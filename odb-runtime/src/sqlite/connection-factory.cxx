@@ -54,7 +54,13 @@ struct connection_pool_factory::pool {
 };
 
 connection_pool_factory::connection_pool_factory(std::size_t max_connections, std::size_t min_connections)
-    : pool_(std::make_shared<pool>(max_connections, min_connections)) {}
+    : pool_(std::make_shared<pool>(max_connections, min_connections)), extra_flags_(0) {}
+
+void connection_pool_factory::database(database_type& db) {
+    connection_factory::database(db);
+    if ((db.flags() & SQLITE_OPEN_PRIVATECACHE) == 0)
+        extra_flags_ |= SQLITE_OPEN_SHAREDCACHE;
+}
 
 connection_pool_factory::~connection_pool_factory() {}
 
@@ -72,7 +78,7 @@ connection_ptr connection_pool_factory::connect() {
             ++p->in_use;
             l.unlock();
             try {
-                c = new connection(*db_);
+                c = new connection(*db_, extra_flags_);
             } catch (...) {
                 l.lock();
                 --p->in_use;

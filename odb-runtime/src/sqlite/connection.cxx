@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include <odb/exceptions.hxx>
 #include <odb/sqlite/connection.hxx>
 #include <odb/sqlite/database.hxx>
 #include <odb/sqlite/error.hxx>
@@ -13,16 +14,22 @@
 namespace odb {
 namespace sqlite {
 
-connection::connection(database_type& db) : odb::connection(db), db_(db), handle_(0) {
-    // Exactly the caller's flags: no create, no busy handler, nothing that
-    // changes how the file is locked.
-    int r(sqlite3_open_v2(db.name().c_str(), &handle_, db.flags(), db.vfs().empty() ? 0 : db.vfs().c_str()));
+connection::connection(database_type& db, int extra_flags) : odb::connection(db), db_(db), handle_(0), unlocked_(false) {
+    int flags(db.flags() | extra_flags);
+    if (db.name().empty() || db.name() == ":memory:")
+        flags |= SQLITE_OPEN_CREATE;
+    if ((flags & SQLITE_OPEN_FULLMUTEX) == 0)
+        flags |= SQLITE_OPEN_NOMUTEX;
+
+    // No busy handler: another process's lock on the file is reported at
+    // once (odb::timeout).
+    int r(sqlite3_open_v2(db.name().c_str(), &handle_, flags, db.vfs().empty() ? 0 : db.vfs().c_str()));
 
     if (r != SQLITE_OK) {
         if (handle_ == 0)
             throw std::bad_alloc();
         try {
-            translate_error(r, handle_);
+            translate_error(r, *this);
         } catch (...) {
             sqlite3_close(handle_);
             handle_ = 0;
@@ -63,6 +70,31 @@ transaction_impl* connection::begin_immediate() {
 
 transaction_impl* connection::begin_exclusive() {
     return new transaction_impl(db_, shared_from_this(), transaction_impl::exclusive);
+}
+
+// SQLite calls this on the thread of the connection that ended the
+// blocking transaction, once per waiting connection registered with it.
+void unlock_notify(void** connections, int count) {
+    for (int i(0); i != count; ++i) {
+        connection* c(static_cast<connection*>(connections[i]));
+        std::lock_guard<std::mutex> l(c->unlock_mutex_);
+        c->unlocked_ = true;
+        c->unlock_cond_.notify_one();
+    }
+}
+
+void connection::wait() {
+    {
+        std::lock_guard<std::mutex> l(unlock_mutex_);
+        unlocked_ = false;
+    }
+    // SQLITE_LOCKED: the blocking connection is waiting for this one. When
+    // the lock is already gone, SQLite calls back at once, from here.
+    if (sqlite3_unlock_notify(handle_, &unlock_notify, this) == SQLITE_LOCKED)
+        throw deadlock();
+
+    std::unique_lock<std::mutex> l(unlock_mutex_);
+    unlock_cond_.wait(l, [this] { return unlocked_; });
 }
 
 unsigned long long connection::execute(const char* text, std::size_t length) {

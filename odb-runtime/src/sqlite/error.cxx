@@ -12,34 +12,45 @@
 namespace odb {
 namespace sqlite {
 
-void translate_error(int result, sqlite3* handle) {
-    int primary(result & 0xff);
-    int extended(handle != 0 ? sqlite3_extended_errcode(handle) : result);
+void translate_error(int result, connection& c) {
+    sqlite3* handle(c.handle());
+    int extended(sqlite3_extended_errcode(handle));
+    std::string message;
 
-    switch (primary) {
+    switch (result) {
     case SQLITE_NOMEM:
         throw std::bad_alloc();
+    case SQLITE_MISUSE:
+        // SQLite may not have recorded anything on the handle for a misuse.
+        extended = result;
+        message = "SQLite API misuse";
+        break;
+    case SQLITE_ABORT:
+        if (extended == SQLITE_ABORT_ROLLBACK)
+            throw forced_rollback();
+        break;
+    case SQLITE_LOCKED:
+        if (extended != SQLITE_LOCKED_SHAREDCACHE)
+            throw deadlock();
+        throw timeout();
     case SQLITE_BUSY:
         throw timeout();
     case SQLITE_IOERR:
         if (extended == SQLITE_IOERR_BLOCKED)
             throw timeout();
         break;
-    case SQLITE_LOCKED:
-        throw deadlock();
     default:
         break;
     }
 
-    std::string message(handle != 0 ? sqlite3_errmsg(handle) : sqlite3_errstr(result));
+    if (message.empty())
+        message = sqlite3_errmsg(handle);
     // SQLite's messages may end with a line feed; what() carries none.
-    while (!message.empty() && message[message.size() - 1] == '\n')
+    if (!message.empty() && message[message.size() - 1] == '\n')
         message.erase(message.size() - 1);
 
-    throw database_exception(primary, extended, message);
+    throw database_exception(result, extended, message);
 }
-
-void translate_error(int result, connection& c) { translate_error(result, c.handle()); }
 
 }  // namespace sqlite
 }  // namespace odb

@@ -1,10 +1,14 @@
-// odb::sqlite::database_exception.
+// odb::sqlite::forced_rollback and odb::sqlite::database_exception.
 #include <sstream>
 
 #include <odb/sqlite/exceptions.hxx>
 
 namespace odb {
 namespace sqlite {
+
+const char* forced_rollback::what() const throw() { return "transaction is forced to rollback"; }
+
+forced_rollback* forced_rollback::clone() const { return new forced_rollback(*this); }
 
 database_exception::database_exception(int error, int extended_error, const std::string& message)
     : error_(error), extended_error_(extended_error), message_(message) {

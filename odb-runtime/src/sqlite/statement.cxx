@@ -12,7 +12,9 @@ namespace sqlite {
 
 statement::statement(sqlite::connection& c, const char* text, std::size_t length) : connection_(c), stmt_(0) {
     int n(length > static_cast<std::size_t>(INT_MAX) ? -1 : static_cast<int>(length));
-    int r(sqlite3_prepare_v2(c.handle(), text, n, &stmt_, 0));
+    int r;
+    while ((r = sqlite3_prepare_v2(c.handle(), text, n, &stmt_, 0)) == SQLITE_LOCKED)
+        c.wait();
     if (r != SQLITE_OK)
         translate_error(r, c);
 }
@@ -24,6 +26,18 @@ void statement::reset() {
         return;
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
+}
+
+int statement::step() {
+    int r;
+    // Only the first step of a run can meet a table lock.
+    while ((r = sqlite3_step(stmt_)) == SQLITE_LOCKED) {
+        if (sqlite3_extended_errcode(connection_.handle()) != SQLITE_LOCKED_SHAREDCACHE)
+            break;
+        sqlite3_reset(stmt_);
+        connection_.wait();
+    }
+    return r;
 }
 
 void statement::fail(int result) {
@@ -62,7 +76,7 @@ unsigned long long statement::execute() {
 
     unsigned long long rows(0);
     int r;
-    while ((r = sqlite3_step(stmt_)) == SQLITE_ROW)
+    for (r = step(); r == SQLITE_ROW; r = sqlite3_step(stmt_))
         ++rows;
 
     if (r != SQLITE_DONE)
@@ -73,14 +87,14 @@ unsigned long long statement::execute() {
     return query ? rows : static_cast<unsigned long long>(sqlite3_changes(connection_.handle()));
 }
 
-bool statement::insert() {
-    int r(sqlite3_step(stmt_));
+bool statement::insert(bool id_assigned) {
+    int r(step());
     if (r == SQLITE_DONE) {
         sqlite3_reset(stmt_);
         return true;
     }
 
-    if ((r & 0xff) == SQLITE_CONSTRAINT && sqlite3_extended_errcode(connection_.handle()) == SQLITE_CONSTRAINT_PRIMARYKEY) {
+    if (!id_assigned && r == SQLITE_CONSTRAINT) {
         sqlite3_reset(stmt_);
         return false;
     }
@@ -92,7 +106,7 @@ long long statement::last_insert_id() const {
 }
 
 bool statement::next() {
-    int r(sqlite3_step(stmt_));
+    int r(step());
     if (r == SQLITE_ROW)
         return true;
     if (r != SQLITE_DONE)

@@ -2,8 +2,10 @@
 #ifndef ODB_SQLITE_CONNECTION_HXX
 #define ODB_SQLITE_CONNECTION_HXX
 
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +23,13 @@ class connection : public odb::connection, public std::enable_shared_from_this<c
 public:
     typedef sqlite::database database_type;
 
-    // Opens the database file with exactly the database's flags and VFS and
-    // sets its foreign-key enforcement. Throws on failure.
-    explicit connection(database_type& db);
+    // Opens the database file with the database's flags and VFS, plus
+    // extra_flags (the pool's shared cache), and sets its foreign-key
+    // enforcement. A connection serves one thread at a time, so SQLite's own
+    // locking of the handle is left out (SQLITE_OPEN_NOMUTEX) unless the
+    // flags ask for SQLITE_OPEN_FULLMUTEX; a temporary or in-memory database
+    // ("" or ":memory:") is always created. Throws on failure.
+    explicit connection(database_type& db, int extra_flags = 0);
 
     // Finalizes the kept statements, then closes the file.
     ~connection();
@@ -37,6 +43,12 @@ public:
     virtual transaction_impl* begin();
     transaction_impl* begin_immediate();
     transaction_impl* begin_exclusive();
+
+    // Blocks until the connection of this process's shared cache that
+    // holds the table lock this connection just met has finished its
+    // transaction (SQLite's unlock notification). Throws deadlock when that
+    // connection is itself waiting for this one.
+    void wait();
 
     // Prepares the text anew on every call: any statement, DDL included.
     using odb::connection::execute;
@@ -62,6 +74,11 @@ private:
 
     database_type& db_;
     sqlite3* handle_;
+
+    std::mutex unlock_mutex_;
+    std::condition_variable unlock_cond_;
+    bool unlocked_;
+    friend void unlock_notify(void** connections, int count);
 
     std::unique_ptr<sqlite::statement> begin_;
     std::unique_ptr<sqlite::statement> begin_immediate_;

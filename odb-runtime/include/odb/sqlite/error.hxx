@@ -4,15 +4,17 @@
 
 #include <odb/sqlite/forward.hxx>
 
-struct sqlite3;
-
 namespace odb {
 namespace sqlite {
 
-// SQLITE_BUSY and SQLITE_IOERR_BLOCKED throw timeout, SQLITE_LOCKED throws
-// deadlock, SQLITE_NOMEM throws std::bad_alloc, anything else throws
-// database_exception with the connection's message. Never returns.
-[[noreturn]] void translate_error(int result, sqlite3* handle);
+// result is what a call on c returned; the extended code and the message
+// are read from c's handle. SQLITE_NOMEM throws std::bad_alloc,
+// SQLITE_BUSY throws timeout, and so does SQLITE_IOERR when the handle's
+// extended code is SQLITE_IOERR_BLOCKED. SQLITE_LOCKED throws deadlock, or
+// timeout for a table lock of the shared cache (statements wait those out
+// before they get here). SQLITE_ABORT after the shared cache rolled the
+// transaction back throws forced_rollback. Anything else throws
+// database_exception(result, extended code, message). Never returns.
 [[noreturn]] void translate_error(int result, connection& c);
 
 }  // namespace sqlite

@@ -9,6 +9,14 @@
 namespace odb {
 namespace sqlite {
 
+// Connections of one process share a cache; when one of them rolls back,
+// SQLite aborts the statements of the others' transactions as well, and
+// their transaction must be rolled back too.
+struct forced_rollback : recoverable {
+    virtual const char* what() const throw();
+    virtual forced_rollback* clone() const;
+};
+
 struct database_exception : odb::database_exception {
     database_exception(int error, int extended_error, const std::string& message);
     ~database_exception() throw();

@@ -15,7 +15,9 @@ namespace sqlite {
 class statement {
 public:
     // Prepares the text exactly as given. Parameters are numbered from 1,
-    // columns from 0.
+    // columns from 0. Preparing and the first step of a run wait, through
+    // the connection, for a table lock held by another connection of this
+    // process's shared cache.
     statement(sqlite::connection& c, const char* text, std::size_t length);
     ~statement();
 
@@ -32,8 +34,11 @@ public:
     // statement reset, so that it can run again.
     unsigned long long execute();
 
-    // Runs an INSERT. Returns false when the row already exists.
-    bool insert();
+    // Runs an INSERT. Returns false when the row already exists, that is
+    // when it fails a constraint while the caller binds the id itself. When
+    // SQLite assigns the id (id_assigned), no constraint failure can mean an
+    // existing row: it throws database_exception like any other error.
+    bool insert(bool id_assigned);
     long long last_insert_id() const;
 
     // Steps a query; false when there are no more rows.
@@ -45,6 +50,9 @@ public:
 private:
     statement(const statement&);
     statement& operator=(const statement&);
+
+    // sqlite3_step, waiting out a table lock of the shared cache.
+    int step();
 
     // Throws for a failed step, then resets the statement.
     [[noreturn]] void fail(int result);
