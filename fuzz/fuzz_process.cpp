@@ -8,12 +8,12 @@
 //            bits 6-7 address number
 //   byte 2   door tracking: bits 0-2 last code of door 1, bits 3-5 of door 2
 //            (index into kCodes), bit 6 door 1 seen open, bit 7 door 2
-//   byte 3   the store: with bit 7 set, bits 0-5 refuse every insert while
-//            the input has stored 0..5 rows (the save of that event gives
-//            up); bit 6 the store takes everything again once the device
-//            starts a new round. Refusing saves is the slow path (four
-//            attempts, exceptions, a new connection), so only about half
-//            of the inputs take it.
+//   byte 3   the store: with bits 6 and 7 set, bits 0-4 refuse every
+//            insert while the input has stored 0..4 rows (the save of that
+//            event gives up); bit 5 the store takes everything again once
+//            the device starts a new round. Refusing saves is the slow path
+//            (four attempts, exceptions, a new connection and its
+//            statements), so only about a quarter of the inputs take it.
 //   then     chunks: one length byte n, then n + 1 bytes (fewer at the end)
 //
 // The events go to an event database in memory, through the device's own
@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t settings = in.byte();
     const uint8_t tracking = in.byte();
     const uint8_t store = in.byte();
-    velta36fuzz::PlanRefusals((store & 0x80) ? (store & 0x3F) : 0);
-    const bool storeComesBack = (store & 0x40) != 0;
+    velta36fuzz::PlanRefusals((store & 0xC0) == 0xC0 ? (store & 0x1F) : 0);
+    const bool storeComesBack = (store & 0x20) != 0;
 
     {
         velta36test::TestHost rig;

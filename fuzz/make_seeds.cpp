@@ -43,7 +43,7 @@ void Write(const fs::path& dir, const std::string& name, const std::string& byte
 }
 
 // Store bits of fuzz_process.cpp.
-const int kStoreComesBack = 0x40, kRefuse = 0x80;
+const int kStoreComesBack = 0x20, kRefuse = 0xC0;
 
 // One process input: header, then each chunk as its length byte and bytes;
 // chunks longer than 256 bytes are cut.
