@@ -41,9 +41,35 @@ const char kMemoryDatabase[] = "file:velta36-fuzz-events?mode=memory&cache=share
 const int kMemoryFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI;
 sqlite3* g_keeper = nullptr;
 sqlite3_stmt* g_emptyEvents = nullptr;
-sqlite3_stmt* g_startInput = nullptr;
-sqlite3_stmt* g_endRefusals = nullptr;
 unsigned long g_inputs = 0;
+
+// The refusal plan of the input: bit k refuses the save of the event that
+// follows the k-th one stored. One save gives up (its four attempts), then
+// the store takes everything again. Kept here, outside the database, so
+// that the refused attempts do not roll it back.
+const int kAttemptsPerSave = 4;
+uint8_t g_refusals = 0;
+int g_storedThisInput = 0;
+int g_refusalsLeft = 0;
+
+// velta36_fuzz_refuse(): called by the table's trigger before each insert;
+// 1 refuses it.
+void Refuse(sqlite3_context* context, int, sqlite3_value**)
+{
+    const bool refuse = g_refusalsLeft > 0 && g_storedThisInput < 8 && ((g_refusals >> g_storedThisInput) & 1);
+    if (refuse)
+        --g_refusalsLeft;
+    else
+        ++g_storedThisInput;
+    sqlite3_result_int(context, refuse ? 1 : 0);
+}
+
+// Every connection of the process gets the function, the device's new
+// ones too.
+int RegisterRefuse(sqlite3* db, char**, const sqlite3_api_routines*)
+{
+    return sqlite3_create_function(db, "velta36_fuzz_refuse", 0, SQLITE_UTF8, nullptr, &Refuse, nullptr, nullptr);
+}
 
 void RemoveDir()
 {
@@ -83,6 +109,7 @@ void KeeperRun(sqlite3_stmt* statement)
 
 void SetUpMemoryDatabase()
 {
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&RegisterRefuse));
     if (sqlite3_open_v2(kMemoryDatabase, &g_keeper, kMemoryFlags | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         Fail("cannot open the in-memory event database");
     KeeperExec("PRAGMA journal_mode=OFF");
@@ -93,20 +120,11 @@ void SetUpMemoryDatabase()
         odb::schema_catalog::create_schema(db, "", false);
         t.commit();
     }
-    // The rows an input stored are those above the highest id before it
-    // (the table is emptied only now and then, so that its pages are not
-    // freed and made again for every input); bit k of `refusals` refuses
-    // every insert while the input has stored k rows.
-    KeeperExec("CREATE TABLE fuzz_input (first_id INTEGER, refusals INTEGER)");
-    KeeperExec("INSERT INTO fuzz_input VALUES (0, 0)");
-    KeeperExec("CREATE TRIGGER fuzz_refuse BEFORE INSERT ON velta36_event "
-               "WHEN (SELECT refusals FROM fuzz_input) != 0 AND ((SELECT refusals FROM fuzz_input) >> "
-               "(SELECT count(*) FROM velta36_event WHERE id > (SELECT first_id FROM fuzz_input))) & 1 "
+    // A trigger whose only work is a call, so that the insert stays cheap to
+    // prepare on the new connection a device opens after a refused save.
+    KeeperExec("CREATE TRIGGER fuzz_refuse BEFORE INSERT ON velta36_event WHEN velta36_fuzz_refuse() "
                "BEGIN SELECT RAISE(ABORT, 'refused by the fuzz input'); END");
     g_emptyEvents = KeeperPrepare("DELETE FROM velta36_event");
-    g_startInput = KeeperPrepare(
-        "UPDATE fuzz_input SET first_id = (SELECT coalesce(max(id), 0) FROM velta36_event), refusals = ?1");
-    g_endRefusals = KeeperPrepare("UPDATE fuzz_input SET refusals = 0");
 }
 
 }  // namespace
@@ -177,13 +195,9 @@ void PlanRefusals(uint8_t refusals)
 {
     if (++g_inputs % 256 == 0)
         KeeperRun(g_emptyEvents);
-    sqlite3_bind_int(g_startInput, 1, refusals);
-    KeeperRun(g_startInput);
-}
-
-void EndRefusals()
-{
-    KeeperRun(g_endRefusals);
+    g_refusals = refusals;
+    g_storedThisInput = 0;
+    g_refusalsLeft = refusals != 0 ? kAttemptsPerSave : 0;
 }
 
 void Require(bool condition, const char* what, const char* where)

@@ -32,17 +32,16 @@ void AfterInput();
 // save is a journaled commit, and inputs ran at a few thousand a second.
 std::shared_ptr<odb::database> EventDatabase();
 
-// Starts an input on the in-memory event table and plans which inserts it
-// refuses: bit k of `refusals` (k = 0..7) makes every insert fail while the
-// input has stored k rows, so the save of its (k+1)-th stored event gives
-// up after all its attempts, and so does every attempt to store anything
-// after it.
+// Starts an input on the in-memory event table and plans which save gives
+// up: with bit k of `refusals` (k = 0..7) set, the save of the event that
+// follows the k-th one the input stored fails in all its attempts (the
+// lowest such k that is reached); after that one save the store takes
+// everything again.
 void PlanRefusals(uint8_t refusals);
-// The store takes everything again.
-void EndRefusals();
 
 // Aborts (a finding) with a message when the device broke an invariant:
-// receive buffer fill outside 0..4096 or command length beyond its buffer.
+// receive buffer fill outside 0..4096, command length beyond its buffer,
+// more records remembered of a withheld batch than it holds.
 void CheckDevice(const velta36test::TestHost& rig, const char* where);
 // The same for every frame sent so far: none longer than a frame buffer.
 void CheckSent(const velta36test::TestHost& rig, const char* where);

@@ -43,7 +43,7 @@ void Write(const fs::path& dir, const std::string& name, const std::string& byte
 }
 
 // Store bits of fuzz_process.cpp.
-const int kStoreComesBack = 0x20, kRefuse = 0xC0;
+const int kRefuse = 0xC0;
 
 // One process input: header, then each chunk as its length byte and bytes;
 // chunks longer than 256 bytes are cut.
@@ -145,14 +145,14 @@ void ProcessSeeds(const fs::path& dir)
     Write(dir, "card-delete", ProcessInput(kCardDel1, 0, 0, std::vector<std::string>(5, Ack())));
     Write(dir, "configure-refused", ProcessInput(kCfg1, 0, 0, {Ack(), Ack(), "n/", Ack()}));
     Write(dir, "ack-split", ProcessInput(kCfg1, 0, 0, {"h", "/", "h0", "0/"}));
-    // The store refuses the third event: the batch is withheld. Then the
-    // store comes back with the next round and the same batch is read again,
-    // its first two records already stored.
+    // The store refuses the third event: the batch is withheld. The next
+    // round reads the same batch again, its first two records already
+    // stored, and the store takes them.
     Write(dir, "events-refused", ProcessInput(kEventRead, kTwoDoors, 0, {fullBatch, empty}, kRefuse | 0x04));
     Write(dir, "round-refused-then-stored",
           ProcessInput(kTimeSet, kNewRounds | kTwoDoors, 0,
                        {Ack(), DataFrame("x3"), fullBatch, Ack(), DataFrame("x3"), fullBatch, Ack(), empty},
-                       kRefuse | 0x04 | kStoreComesBack));
+                       kRefuse | 0x04));
     Write(dir, "status-alarm-end-refused", ProcessInput(kStatusRead, kTwoDoors, 0x36, {DataFrame("x3"), empty}, kRefuse | 0x01));
     // More than the receive buffer holds without an end.
     std::vector<std::string> flood(20, "A" + std::string(250, '7'));
