@@ -96,6 +96,21 @@ std::string DecodeRig::EventReply()
     return failure;
 }
 
+std::string DecodeRig::WithheldReply()
+{
+    device_->protocolState = PS_EVENT_READ;
+    device_->rxLength = 0;
+    const uint64_t framesBefore = transport_.frames();
+    const int result = device_->process(eventReply_.data(), static_cast<unsigned int>(eventReply_.size()));
+    if (result != 0)
+        return "process returned " + std::to_string(result);
+    if (transport_.frames() != framesBefore)
+        return "sent \"" + transport_.lastFrame() + "\"";
+    if (device_->withheldCount != 0)
+        return "the first record counts as stored";
+    return std::string();
+}
+
 std::string DecodeRig::StatusReply()
 {
     return Feed(statusReply_, PS_STATUS_READ, 1, PS_EVENT_READ, "@0q0");

@@ -53,6 +53,8 @@ public:
     std::string EventReply();    // 10 records stored, "v0" sent
     std::string StatusReply();   // door flags set, event read sent
     std::string Acknowledgement();   // ack of a full batch: event read sent
+    // A full event reply that cannot be stored: no "v0", the round ends.
+    std::string WithheldReply();
 
     std::size_t eventReplyBytes() const { return eventReply_.size(); }
 

@@ -69,7 +69,7 @@ DatabaseSetup EnsureEventDatabase(const std::string& file)
     return existed ? DatabaseSetup::CreatedTable : DatabaseSetup::CreatedFile;
 }
 
-EventReader::EventReader(const std::string& file)
+EventReader::EventReader(const std::string& file, int busyWaitMs)
 {
     if (!FileExists(file))
         throw std::runtime_error("no event database " + file + " here (run the host first, or pass --dir)");
@@ -79,7 +79,7 @@ EventReader::EventReader(const std::string& file)
         db_ = nullptr;
         throw std::runtime_error("cannot open " + file + ": " + why);
     }
-    sqlite3_busy_timeout(db_, 2000);
+    sqlite3_busy_timeout(db_, busyWaitMs);
 }
 
 EventReader::~EventReader()

@@ -38,10 +38,12 @@ struct EventFilter {
     std::optional<std::string> cardNo;
 };
 
-// Read-only access; waits briefly instead of failing while a writer commits.
+// Read-only access; waits up to busyWaitMs instead of failing while a
+// writer commits.
 class EventReader {
 public:
-    explicit EventReader(const std::string& file = kDatabaseFile);   // throws when missing
+    // Throws when the file is missing or cannot be opened.
+    explicit EventReader(const std::string& file = kDatabaseFile, int busyWaitMs = 2000);
     ~EventReader();
     EventReader(const EventReader&) = delete;
     EventReader& operator=(const EventReader&) = delete;

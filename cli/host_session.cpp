@@ -61,11 +61,19 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
     // never creates it: set both up the way a host installation does.
     EnterFolder(options.dir);
     if (storesEvents) {
-        const DatabaseSetup setup = EnsureEventDatabase(kDatabaseFile);
-        if (setup == DatabaseSetup::CreatedFile)
-            console_.line("created " + std::string(kDatabaseFile) + " in " + options.dir);
-        else if (setup == DatabaseSetup::CreatedTable)
-            console_.line("created the event table in " + std::string(kDatabaseFile));
+        // A database that cannot be set up now is a database fault like any
+        // other: the controllers are polled anyway and keep their events
+        // until they can be stored.
+        try {
+            const DatabaseSetup setup = EnsureEventDatabase(kDatabaseFile);
+            if (setup == DatabaseSetup::CreatedFile)
+                console_.line("created " + std::string(kDatabaseFile) + " in " + options.dir);
+            else if (setup == DatabaseSetup::CreatedTable)
+                console_.line("created the event table in " + std::string(kDatabaseFile));
+        } catch (const std::exception& error) {
+            console_.line(std::string("cannot set up ") + kDatabaseFile + ": " + error.what() +
+                          "; polling anyway, events stay on the controllers until they can be stored");
+        }
     }
 
     for (LineSpec& line : lines) {
@@ -93,6 +101,9 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
     scheduler_.reset(new refhost::Scheduler(schedule));
     scheduler_->setEventObserver(
         [this](std::size_t device, const refhost::HostEvent& event) { onHostEvent(device, event); });
+    scheduler_->setDatabaseObserver([this](std::size_t device, const refhost::DatabaseHealth& health) {
+        onDatabaseChange(device, health);
+    });
     if (options.trace) {
         scheduler_->setTraceObserver([this](const refhost::TraceRecord& record) {
             console_.line(TraceLine(record.when, record.device,
@@ -156,6 +167,18 @@ std::string HostSession::nameForDataId(int64_t dataId) const
             return device.name;
     }
     return "data id " + std::to_string(dataId);
+}
+
+void HostSession::onDatabaseChange(std::size_t device, const refhost::DatabaseHealth& health)
+{
+    // One line when a fault starts and one when it is over, never one per
+    // event: the scheduler reports only the changes.
+    const std::string& name = devices_.at(device).name;
+    if (health.faulty)
+        console_.line(name + ": events not stored (" + health.lastError +
+                      "); the controller keeps them until they can be");
+    else
+        console_.line(name + ": events stored again");
 }
 
 void HostSession::onHostEvent(std::size_t device, const refhost::HostEvent& event)

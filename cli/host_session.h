@@ -50,6 +50,7 @@ public:
 
 private:
     void onHostEvent(std::size_t device, const refhost::HostEvent& event);
+    void onDatabaseChange(std::size_t device, const refhost::DatabaseHealth& health);
 
     Console& console_;
     std::vector<DeviceSpec> devices_;

@@ -1,6 +1,9 @@
 // velta36 run: poll the configured controllers, store their events, print
 // them as they land and a summary at the end.
+#include <sys/stat.h>
+
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "commands.h"
@@ -12,36 +15,87 @@ namespace velta36cli {
 
 namespace {
 
+// Lists the rows stored while the tool runs. Reading is best effort: while
+// the database is locked, missing or being rebuilt nothing is listed, and
+// the rows show once it can be read again. Faults are reported per device
+// from the plug-in's saves (HostSession), not from here.
 class EventTail {
 public:
-    EventTail(HostSession& session, Console& console) : session_(session), console_(console), reader_()
+    EventTail(HostSession& session, Console& console) : session_(session), console_(console)
     {
-        startId_ = reader_.maxId();
-        lastId_ = startId_;
+        open();
+        lastId_ = reader_ ? readMaxId() : 0;
     }
 
     // Prints the rows stored since the last call; returns how many.
     std::size_t print()
     {
-        // The reader waits for a commit in progress (busy time-out); the
-        // plug-in's saves likewise wait for it.
-        const std::vector<StoredEvent> rows = reader_.after(lastId_);
-        const bool several = session_.devices().size() > 1;
-        for (const StoredEvent& row : rows) {
-            console_.line((several ? session_.nameForDataId(row.dataId) + ": " : std::string()) + EventLine(row));
-            lastId_ = row.id;
-            ++printed_;
+        if (fileReplaced())
+            reader_.reset();
+        if (!reader_)
+            open();
+        if (!reader_)
+            return 0;
+        try {
+            // A table made anew (or a new file) numbers its rows from 1
+            // again: everything in it is new.
+            if (reader_->maxId() < lastId_)
+                lastId_ = 0;
+            const std::vector<StoredEvent> rows = reader_->after(lastId_);
+            const bool several = session_.devices().size() > 1;
+            for (const StoredEvent& row : rows) {
+                console_.line((several ? session_.nameForDataId(row.dataId) + ": " : std::string()) +
+                              EventLine(row));
+                lastId_ = row.id;
+                ++printed_;
+            }
+            return rows.size();
+        } catch (const std::exception&) {
+            reader_.reset();   // opened afresh next time
+            return 0;
         }
-        return rows.size();
     }
 
     uint64_t printed() const { return printed_; }
 
 private:
+    // Short waits: the caller also watches for interrupts.
+    static const int kReadWaitMs = 100;
+
+    void open()
+    {
+        try {
+            reader_.reset(new EventReader(kDatabaseFile, kReadWaitMs));
+            struct stat info;
+            inode_ = ::stat(kDatabaseFile, &info) == 0 ? info.st_ino : 0;
+        } catch (const std::exception&) {
+            reader_.reset();
+        }
+    }
+
+    int64_t readMaxId()
+    {
+        try {
+            return reader_->maxId();
+        } catch (const std::exception&) {
+            return 0;
+        }
+    }
+
+    // The file was removed, or another put in its place: the open reader
+    // would go on reading the old one.
+    bool fileReplaced() const
+    {
+        if (!reader_)
+            return false;
+        struct stat info;
+        return ::stat(kDatabaseFile, &info) != 0 || info.st_ino != inode_;
+    }
+
     HostSession& session_;
     Console& console_;
-    EventReader reader_;
-    int64_t startId_ = 0;
+    std::unique_ptr<EventReader> reader_;
+    ino_t inode_ = 0;
     int64_t lastId_ = 0;
     uint64_t printed_ = 0;
 };

@@ -30,9 +30,11 @@ int LeadingInteger(const std::string& text);
 // digit. False for an array or object.
 bool ScalarInteger(const Json::Value& value, int& number);
 
-// True for a text of the form YYYY-MM-DD: ten characters, digits but for
-// '-' at offsets 4 and 7.
-bool IsCalendarDate(const std::string& text);
+// True for a text whose first ten characters are a real day written
+// YYYY-MM-DD (digits but for '-' at offsets 4 and 7; month 01..12, a day
+// the month has). What follows them, such as a time of day, is not read:
+// the frames carry only the day.
+bool StartsWithCalendarDate(const std::string& text);
 
 // One card argument: the first member (in byte order of the names) of the
 // root object and the fields of its entry.

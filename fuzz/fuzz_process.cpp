@@ -8,7 +8,17 @@
 //            bits 6-7 address number
 //   byte 2   door tracking: bits 0-2 last code of door 1, bits 3-5 of door 2
 //            (index into kCodes), bit 6 door 1 seen open, bit 7 door 2
+//   byte 3   the store: with bits 6 and 7 set, bit k of bits 0-5 makes
+//            the save of the event after the k-th stored one give up (all
+//            its attempts refused), once per input; then the store takes
+//            everything again. A refused save is the slow path (four
+//            attempts, exceptions, a new connection and its statements), so
+//            a quarter of the inputs take it, once.
 //   then     chunks: one length byte n, then n + 1 bytes (fewer at the end)
+//
+// The events go to an event database in memory, through the device's own
+// store code; a refused save makes the device withhold the batch's "v0",
+// which must never be sent for a batch whose save gave up.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,9 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t stateByte = in.byte();
     const uint8_t settings = in.byte();
     const uint8_t tracking = in.byte();
+    const uint8_t store = in.byte();
+    velta36fuzz::PlanRefusals((store & 0xC0) == 0xC0 ? (store & 0x3F) : 0);
 
     {
         velta36test::TestHost rig;
+        rig.device->db = velta36fuzz::EventDatabase();
         Json::Value config(Json::objectValue);
         config["address"] = (settings >> 6) & 3;
         config["appSetting"]["doors"] = (settings & 1) ? 2 : 1;
@@ -68,9 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::vector<unsigned char> chunk = in.take(n);
             if (chunk.empty())
                 break;
+            const int stateBefore = device.protocolState;
+            device.saveFailed = 0;
+            rig.events.clear();   // only this call's host events are looked at
             const int result = device.process(chunk.data(), static_cast<unsigned int>(chunk.size()));
             velta36fuzz::Require(result == 0 || result == 1, "process returned neither 0 nor 1", "process");
             velta36fuzz::CheckDevice(rig, "process");
+            if (stateBefore == PS_EVENT_READ && device.saveFailed)
+                velta36fuzz::Require(!velta36fuzz::SentBatchAcknowledgement(rig),
+                                     "a batch acknowledged although a save gave up", "process");
             if (result == 0 && newRounds) {
                 device.RefreshStatus();
                 velta36fuzz::CheckDevice(rig, "RefreshStatus");

@@ -7,7 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <streambuf>
 #include <string>
+#include <vector>
+
+#include <odb/schema-catalog.hxx>
+#include <odb/sqlite/database.hxx>
+#include <odb/transaction.hxx>
 
 #include "event_db.h"
 
@@ -17,7 +24,52 @@ namespace {
 
 std::string g_dir;
 bool g_ready = false;
+
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// The in-memory event database: one shared cache, alive while the keeper
+// connection is open. It keeps no rollback journal: under the address
+// sanitizer every page copied into an in-memory journal is an allocation
+// that is filled, and held back after it is freed. Nothing is lost by it: a
+// save the input refuses is refused before it changes anything, and
+// nothing else fails here.
+const char kMemoryDatabase[] = "file:velta36-fuzz-events?mode=memory&cache=shared";
+const int kMemoryFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI;
+sqlite3* g_keeper = nullptr;
+sqlite3_stmt* g_emptyEvents = nullptr;
 unsigned long g_inputs = 0;
+
+// The refusal plan of the input: bit k refuses the save of the event that
+// follows the k-th one stored. One save gives up (its four attempts), then
+// the store takes everything again. Kept here, outside the database, so
+// that the refused attempts do not roll it back.
+const int kAttemptsPerSave = 4;
+uint8_t g_refusals = 0;
+int g_storedThisInput = 0;
+int g_refusalsLeft = 0;
+
+// velta36_fuzz_refuse(): called by the table's trigger before each insert;
+// 1 refuses it.
+void Refuse(sqlite3_context* context, int, sqlite3_value**)
+{
+    const bool refuse = g_refusalsLeft > 0 && g_storedThisInput < 8 && ((g_refusals >> g_storedThisInput) & 1);
+    if (refuse)
+        --g_refusalsLeft;
+    else
+        ++g_storedThisInput;
+    sqlite3_result_int(context, refuse ? 1 : 0);
+}
+
+// Every connection of the process gets the function, the device's new
+// ones too.
+int RegisterRefuse(sqlite3* db, char**, const sqlite3_api_routines*)
+{
+    return sqlite3_create_function(db, "velta36_fuzz_refuse", 0, SQLITE_UTF8, nullptr, &Refuse, nullptr, nullptr);
+}
 
 void RemoveDir()
 {
@@ -31,6 +83,48 @@ void Fail(const std::string& message)
     std::fprintf(stderr, "velta36 fuzz: %s\n", message.c_str());
     std::fflush(stderr);
     std::abort();
+}
+
+void KeeperExec(const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(g_keeper, sql, nullptr, nullptr, &error) != SQLITE_OK)
+        Fail(std::string(sql) + ": " + (error ? error : "?"));
+}
+
+sqlite3_stmt* KeeperPrepare(const char* sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(g_keeper, sql, -1, &statement, nullptr) != SQLITE_OK)
+        Fail(std::string(sql) + ": " + sqlite3_errmsg(g_keeper));
+    return statement;
+}
+
+void KeeperRun(sqlite3_stmt* statement)
+{
+    if (sqlite3_step(statement) != SQLITE_DONE)
+        Fail(std::string("in-memory event database: ") + sqlite3_errmsg(g_keeper));
+    sqlite3_reset(statement);
+}
+
+void SetUpMemoryDatabase()
+{
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&RegisterRefuse));
+    if (sqlite3_open_v2(kMemoryDatabase, &g_keeper, kMemoryFlags | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+        Fail("cannot open the in-memory event database");
+    KeeperExec("PRAGMA journal_mode=OFF");
+    {
+        // The table the way an installation makes it: from the catalog.
+        odb::sqlite::database db(kMemoryDatabase, kMemoryFlags);
+        odb::transaction t(db.begin());
+        odb::schema_catalog::create_schema(db, "", false);
+        t.commit();
+    }
+    // A trigger whose only work is a call, so that the insert stays cheap to
+    // prepare on the new connection a device opens after a refused save.
+    KeeperExec("CREATE TRIGGER fuzz_refuse BEFORE INSERT ON velta36_event WHEN velta36_fuzz_refuse() "
+               "BEGIN SELECT RAISE(ABORT, 'refused by the fuzz input'); END");
+    g_emptyEvents = KeeperPrepare("DELETE FROM velta36_event");
 }
 
 }  // namespace
@@ -52,9 +146,24 @@ void Setup()
         Fail("cannot make a working directory under " + base);
     g_dir = name.data();
     std::atexit(RemoveDir);
+    // Under the address sanitizer every allocation is filled and freed
+    // memory is held back for a while, so SQLite's page-sized buffers
+    // (pages of the in-memory table, the scratch space of every b-tree
+    // split) and the lookaside buffer of each new connection (a device
+    // whose save failed opens its handle anew) would cost more than the rest
+    // of an input together. Pages come from a fixed pool instead, and there is
+    // no lookaside.
+    int header = 0;
+    sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header);
+    const int pageSlot = 4096 + header;
+    const int pages = 1024;
+    static std::vector<char> pagePool(static_cast<std::size_t>(pageSlot) * pages);
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, pagePool.data(), pageSlot, pages);
+    sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
     if (::chdir(g_dir.c_str()) != 0)
         Fail("cannot enter " + g_dir);
     velta36test::CreateEventDatabase("ZRMDevice.db");
+    SetUpMemoryDatabase();
 
     if (std::getenv("VELTA36_FUZZ_VERBOSE") == nullptr) {
         std::fflush(stdout);
@@ -63,19 +172,32 @@ void Setup()
             ::dup2(devnull, STDOUT_FILENO);
             ::close(devnull);
         }
+        // The plug-in's lines end with std::endl; written to /dev/null each
+        // would still be a system call.
+        static NullBuffer discard;
+        std::cout.rdbuf(&discard);
     }
 }
 
-void AfterInput()
+void AfterInput() {}
+
+std::shared_ptr<odb::database> EventDatabase()
 {
-    if (++g_inputs % 2048 != 0)
-        return;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2("ZRMDevice.db", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 1000);
-        sqlite3_exec(db, "DELETE FROM velta36_event", nullptr, nullptr, nullptr);
-    }
-    sqlite3_close(db);
+    // One handle for every input: its pool keeps the connection, and the
+    // connection its prepared insert, from one input to the next. A device
+    // that had a save fail opens a handle of its own like this one.
+    static const std::shared_ptr<odb::database> handle =
+        std::make_shared<odb::sqlite::database>(kMemoryDatabase, kMemoryFlags);
+    return handle;
+}
+
+void PlanRefusals(uint8_t refusals)
+{
+    if (++g_inputs % 256 == 0)
+        KeeperRun(g_emptyEvents);
+    g_refusals = refusals;
+    g_storedThisInput = 0;
+    g_refusalsLeft = refusals != 0 ? kAttemptsPerSave : 0;
 }
 
 void Require(bool condition, const char* what, const char* where)
@@ -91,6 +213,18 @@ void CheckDevice(const velta36test::TestHost& rig, const char* where)
             "receive buffer fill outside its buffer", where);
     Require(device.cmdLength >= 0 && device.cmdLength <= static_cast<int>(sizeof(device.cmdBuffer)),
             "command length beyond the command buffer", where);
+    Require(device.withheldCount >= 0 && device.withheldCount <= 10,
+            "more records remembered of a withheld batch than it can hold", where);
+}
+
+bool SentBatchAcknowledgement(const velta36test::TestHost& rig)
+{
+    for (const refhost::HostEvent& event : rig.events) {
+        const std::vector<unsigned char>& frame = event.bytes;
+        if (event.kind == refhost::HostEvent::Kind::Send && frame.size() == 9 && frame[2] == 'v' && frame[3] == '0')
+            return true;
+    }
+    return false;
 }
 
 void CheckSent(const velta36test::TestHost& rig, const char* where)

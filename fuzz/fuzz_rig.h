@@ -1,14 +1,18 @@
 // What every fuzz target shares: a private working directory holding a
-// "ZRMDevice.db" made through the schema catalog (the device saves its events
-// there), standard output silenced (the decoder logs every record), and the
-// invariants a device must keep whatever bytes it was handed.
+// "ZRMDevice.db" made through the schema catalog, an event database in
+// memory for targets that store many events, standard output silenced (the
+// decoder logs every record), and the invariants a device must keep
+// whatever bytes it was handed.
 #ifndef VELTA36_FUZZ_FUZZ_RIG_H
 #define VELTA36_FUZZ_FUZZ_RIG_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <odb/database.hxx>
 
 #include "test_host.h"
 
@@ -18,15 +22,33 @@ namespace velta36fuzz {
 // more than once.
 void Setup();
 
-// Called after every input: now and then empties the event table so the
-// database file stays small over millions of inputs.
+// Called after every input.
 void AfterInput();
 
+// A new handle on the event database in memory (shared by every handle of
+// the process; the rig keeps it alive). The device's own store code runs on
+// it unchanged, without a journal file per save: put it in place of the
+// device's db before the first save. With the file on disk or tmpfs every
+// save is a journaled commit, and inputs ran at a few thousand a second.
+std::shared_ptr<odb::database> EventDatabase();
+
+// Starts an input on the in-memory event table and plans which save gives
+// up: with bit k of `refusals` (k = 0..7) set, the save of the event that
+// follows the k-th one the input stored fails in all its attempts (the
+// lowest such k that is reached); after that one save the store takes
+// everything again.
+void PlanRefusals(uint8_t refusals);
+
 // Aborts (a finding) with a message when the device broke an invariant:
-// receive buffer fill outside 0..4096 or command length beyond its buffer.
+// receive buffer fill outside 0..4096, command length beyond its buffer,
+// more records remembered of a withheld batch than it holds.
 void CheckDevice(const velta36test::TestHost& rig, const char* where);
 // The same for every frame sent so far: none longer than a frame buffer.
 void CheckSent(const velta36test::TestHost& rig, const char* where);
+
+// Whether a frame among the host events collected is the batch
+// acknowledgement "v0".
+bool SentBatchAcknowledgement(const velta36test::TestHost& rig);
 
 // Aborts with the message when the condition does not hold.
 void Require(bool condition, const char* what, const char* where);

@@ -42,14 +42,19 @@ void Write(const fs::path& dir, const std::string& name, const std::string& byte
     ++g_written;
 }
 
+// Store bits of fuzz_process.cpp.
+const int kRefuse = 0xC0;
+
 // One process input: header, then each chunk as its length byte and bytes;
 // chunks longer than 256 bytes are cut.
-std::string ProcessInput(int state, int settings, int tracking, const std::vector<std::string>& chunks)
+std::string ProcessInput(int state, int settings, int tracking, const std::vector<std::string>& chunks,
+                         int store = 0)
 {
     std::string out;
     out += static_cast<char>(state);
     out += static_cast<char>(settings);
     out += static_cast<char>(tracking);
+    out += static_cast<char>(store);
     for (std::string chunk : chunks) {
         while (!chunk.empty()) {
             const std::string part = chunk.substr(0, 256);
@@ -140,6 +145,15 @@ void ProcessSeeds(const fs::path& dir)
     Write(dir, "card-delete", ProcessInput(kCardDel1, 0, 0, std::vector<std::string>(5, Ack())));
     Write(dir, "configure-refused", ProcessInput(kCfg1, 0, 0, {Ack(), Ack(), "n/", Ack()}));
     Write(dir, "ack-split", ProcessInput(kCfg1, 0, 0, {"h", "/", "h0", "0/"}));
+    // The store refuses the third event: the batch is withheld. The next
+    // round reads the same batch again, its first two records already
+    // stored, and the store takes them.
+    Write(dir, "events-refused", ProcessInput(kEventRead, kTwoDoors, 0, {fullBatch, empty}, kRefuse | 0x04));
+    Write(dir, "round-refused-then-stored",
+          ProcessInput(kTimeSet, kNewRounds | kTwoDoors, 0,
+                       {Ack(), DataFrame("x3"), fullBatch, Ack(), DataFrame("x3"), fullBatch, Ack(), empty},
+                       kRefuse | 0x04));
+    Write(dir, "status-alarm-end-refused", ProcessInput(kStatusRead, kTwoDoors, 0x36, {DataFrame("x3"), empty}, kRefuse | 0x01));
     // More than the receive buffer holds without an end.
     std::vector<std::string> flood(20, "A" + std::string(250, '7'));
     Write(dir, "overflow", ProcessInput(kEventRead, 0, 0, flood));

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -24,6 +25,28 @@ bool ReadSetting(const Json::Value& app, const char* key, int& out)
         return false;
     out = std::atoi(value.asString().c_str());
     return true;
+}
+
+// The settings below travel to the controller as one character, '0' plus
+// the value, inside configuration commands. Only 0..9 make a digit; any
+// other value would put another character there, such as '/' (the end of
+// every frame) for -1 or '@' (the start) for 16. Such a value is refused:
+// the setting keeps its current value, and a log line says so.
+template <typename Setting>
+void ReadDigitSetting(const Json::Value& app, const char* key, Setting& setting)
+{
+    int value = 0;
+    if (!ReadSetting(app, key, value))
+        return;
+    // doors and card_type keep the low 8 bits, as they always have.
+    const Setting stored = static_cast<Setting>(value);
+    const int digit = static_cast<int>(stored);
+    if (digit >= 0 && digit <= 9) {
+        setting = stored;
+        return;
+    }
+    std::cout << "appSetting " << key << " " << digit
+              << " cannot be sent as one digit (0 to 9), keeping " << static_cast<int>(setting) << std::endl;
 }
 
 }  // namespace
@@ -66,7 +89,11 @@ VELTA36::VELTA36()
       cardFrame2(),
       cardFrame3(),
       cardFrame4(),
-      cardFrame5()
+      cardFrame5(),
+      saveFailed(0),
+      withheldCount(0),
+      withheldRecords(),
+      storeConnection()
 {
     deviceType = "velta36";
     baudRate = 9600;
@@ -94,15 +121,10 @@ int VELTA36::InitSetting(const Json::Value& config)
 
     const Json::Value& app = config["appSetting"];
     if (!app.isNull() && app.isObject()) {
-        int value = 0;
-        if (ReadSetting(app, "doors", value))
-            doors = static_cast<uint8_t>(value);
-        if (ReadSetting(app, "card_type", value))
-            card_type = static_cast<uint8_t>(value);
-        if (ReadSetting(app, "door1_delay", value))
-            door1_delay = value;
-        if (ReadSetting(app, "door2_delay", value))
-            door2_delay = value;
+        ReadDigitSetting(app, "doors", doors);
+        ReadDigitSetting(app, "card_type", card_type);
+        ReadDigitSetting(app, "door1_delay", door1_delay);
+        ReadDigitSetting(app, "door2_delay", door2_delay);
     }
 
     // Every frame starts with '@' and the address character; only here is

@@ -20,6 +20,9 @@ class velta36_event;
 namespace odb {
 class database;
 }
+namespace velta36 {
+class StoreConnection;
+}
 
 class VELTA36 : public UniDataDevice<VELTA36_Data_t, ZRMSPDevice, 5045> {
 public:
@@ -89,6 +92,22 @@ public:
     unsigned char cardFrame3[64];
     unsigned char cardFrame4[64];
     unsigned char cardFrame5[64];
+
+    // Members added later, after all of the above, so that nothing laid out
+    // before them moves.
+
+    // Set by SaveDoorEvent when the event could not be stored in any of its
+    // attempts; the decoder then stops and withholds the batch's "v0".
+    unsigned char saveFailed;
+    // The batch whose "v0" was withheld last: how many of its leading
+    // records were already dealt with (stored, or skipped as no event) and
+    // their bytes. The controller sends that batch again from its oldest
+    // record; those records are recognised and not stored a second time.
+    int32_t withheldCount;
+    unsigned char withheldRecords[10][23];
+    // The database connection the saves go through, with its lock wait set
+    // once (store/). Empty before the first save and after a failed attempt.
+    std::shared_ptr<velta36::StoreConnection> storeConnection;
 };
 
 #endif

@@ -19,14 +19,21 @@ void SetDoorField(VELTA36_Data_t& record, int door, unsigned char open)
         record.door2Open = open;
 }
 
-void ApplyDoorState(VELTA36& device, int door, bool closed)
+// mayStore: false once a save of this reply gave up; the alarm end of the
+// other door then waits for the next status reply as well, so that one reply
+// never waits out more than one save's attempts.
+void ApplyDoorState(VELTA36& device, int door, bool closed, bool mayStore)
 {
     const int index = door - 1;
     if (closed) {
         SetDoorField(device.record, door, 0);
+        // The next opening of this door is a new one, not a door standing
+        // open since it was last seen.
+        device.doorOpenSeen[index] = 0;
         const int last = device.lastEventType[index];
-        // A door alarm is over once the door is closed again.
-        if (last == device.EVT_CODE_13 || last == device.EVT_ILLEGAL_OPEN) {
+        // A door alarm is over once the door is closed again. Not stored,
+        // the alarm stays remembered and the next reply tries again.
+        if (mayStore && (last == device.EVT_CODE_13 || last == device.EVT_ILLEGAL_OPEN)) {
             velta36_event event = velta36::NewDoorEvent(device);
             event.EventTime = velta36::LocalNow();
             event.ReaderChannel = door;
@@ -53,7 +60,8 @@ void VELTA36::DecodeDoorStatus(const unsigned char* frame, int length)
     if (length < kShortestStatusReply)
         return;
     const unsigned char status = static_cast<unsigned char>(frame[kStatusOffset] - '0');
-    ApplyDoorState(*this, 1, (status & 0x01) != 0);
+    saveFailed = 0;
+    ApplyDoorState(*this, 1, (status & 0x01) != 0, true);
     if (doors == 2)
-        ApplyDoorState(*this, 2, (status & 0x02) != 0);
+        ApplyDoorState(*this, 2, (status & 0x02) != 0, saveFailed == 0);
 }

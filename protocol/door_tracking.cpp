@@ -16,11 +16,14 @@ velta36_event NewDoorEvent(const VELTA36& device)
     return event;
 }
 
-void StoreAndTrack(VELTA36& device, velta36_event& event)
+bool StoreAndTrack(VELTA36& device, velta36_event& event)
 {
     device.SaveDoorEvent(event);
+    if (device.saveFailed)
+        return false;
     if (event.ReaderChannel >= 1 && event.ReaderChannel <= 4)
         device.lastEventType[event.ReaderChannel - 1] = static_cast<uint8_t>(event.EventType);
+    return true;
 }
 
 boost::posix_time::ptime LocalNow()

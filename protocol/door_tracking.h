@@ -18,8 +18,10 @@ extern const char* const kNoCard;
 velta36_event NewDoorEvent(const VELTA36& device);
 
 // Saves the event, then remembers its code as the last one of its channel
-// (channels 1 to 4; the controller's channel 0 has no memory).
-void StoreAndTrack(VELTA36& device, velta36_event& event);
+// (channels 1 to 4; the controller's channel 0 has no memory). Returns
+// false, remembering nothing, when the event could not be stored: it comes
+// again with its batch, and the tracking must not see it twice.
+bool StoreAndTrack(VELTA36& device, velta36_event& event);
 
 // The local clock at second resolution, as the decoders read it.
 boost::posix_time::ptime LocalNow();

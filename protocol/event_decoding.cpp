@@ -4,8 +4,12 @@
 //
 // Codes for events the record itself gives no type (the channel remembers
 // the same code):
-//   EVT_CODE_6 (6)    card record (kinds 0, 2) with a direction other than
-//                     "0:" or "0;" and no type-setting flag;
+//   EVT_CODE_6 (6)    granted card (kind 2) with a direction other than
+//                     "0:" or "0;";
+//   0                 card with restriction flags (kind 0) with such a
+//                     direction and no type-setting flag: a refused card
+//                     is no access, so it must not excuse the opening of
+//                     the door that follows, whatever its direction says;
 //   EVT_CODE_5 (5)    door opened after a granted access (last code 1, 2, 3,
 //                     5 or 6); it stays an access, so a further opening is
 //                     judged the same way;
@@ -83,9 +87,9 @@ std::string Chars(const unsigned char* from, int count)
 
 // Both kinds of card record name the direction the same way and give it the
 // same reason; only their codes differ. A direction that is neither entry
-// nor exit leaves the reason empty and gets EVT_CODE_6, so no event is ever
+// nor exit leaves the reason empty and gets otherCode, so no event is ever
 // stored without a defined code.
-void ApplyDirection(const VELTA36& device, const unsigned char* r, int32_t entryCode, int32_t exitCode,
+void ApplyDirection(const unsigned char* r, int32_t entryCode, int32_t exitCode, int32_t otherCode,
                     velta36_event& event)
 {
     switch (ReadDirection(r)) {
@@ -98,7 +102,7 @@ void ApplyDirection(const VELTA36& device, const unsigned char* r, int32_t entry
         event.Reason = kReasonExit;
         break;
     case DIR_OTHER:
-        event.EventType = device.EVT_CODE_6;
+        event.EventType = otherCode;
         break;
     }
 }
@@ -106,7 +110,9 @@ void ApplyDirection(const VELTA36& device, const unsigned char* r, int32_t entry
 void DecodeRestrictedCard(VELTA36& device, const unsigned char* r, velta36_event& event)
 {
     event.ReaderChannel = ReaderChannel(r);
-    ApplyDirection(device, r, device.EVT_CARD_IN, device.EVT_CARD_OUT, event);
+    // Code 0 (shared by the power and tailgating events) is neither an
+    // access nor an alarm.
+    ApplyDirection(r, device.EVT_CARD_IN, device.EVT_CARD_OUT, device.EVT_TAILGATING, event);
     const int first = FirstFlagBit(r[REC_FLAGS_1]);
     if (first >= 0)
         event.Reason = kFirstFlagReasons[first];
@@ -134,11 +140,11 @@ void DecodeUnknownCard(VELTA36& device, const unsigned char* r, velta36_event& e
 void DecodeGrantedSwipe(VELTA36& device, const unsigned char* r, velta36_event& event)
 {
     event.ReaderChannel = ReaderChannel(r);
-    ApplyDirection(device, r, device.EVT_SWIPE_IN, device.EVT_SWIPE_OUT, event);
+    ApplyDirection(r, device.EVT_SWIPE_IN, device.EVT_SWIPE_OUT, device.EVT_CODE_6, event);
     event.CardNo = "0000" + Chars(r + REC_CARD, 4);
-    velta36::StoreAndTrack(device, event);
     // The door may now open legitimately; the time is that of decoding.
-    device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
+    if (velta36::StoreAndTrack(device, event))
+        device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
 }
 
 bool IsAccessCode(const VELTA36& device, int code)
@@ -189,7 +195,9 @@ void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_eve
         } else if (state == '0') {
             event.EventType = device.EVT_ALARM_END;
             event.Reason = kReasonAlarmEnd;
-            velta36::StoreAndTrack(device, event);
+            // Closed: the next opening is a new one, not a door standing open.
+            if (velta36::StoreAndTrack(device, event))
+                device.doorOpenSeen[channel - 1] = 0;
         }
         return;
     }

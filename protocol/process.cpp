@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "acknowledged_steps.h"
+#include "batch_delivery.h"
 #include "frame_check.h"
 #include "protocol_states.h"
 #include "velta36.h"
@@ -84,10 +85,13 @@ int VELTA36::process(unsigned char* data, unsigned int len)
         // ignored. A valid frame holds at least the six bytes of overhead.
         lastBatchCount = static_cast<int32_t>(
             static_cast<unsigned int>(rxLength - kEventFrameOverhead) / kEventRecordSize);
-        for (int32_t k = 0; k < lastBatchCount; ++k)
-            DecodeEventRecord(rxBuffer + 1 + kEventRecordSize * static_cast<unsigned int>(k));
+        const bool stored = velta36::DeliverBatch(*this, rxBuffer + 1, lastBatchCount);
         rxLength = 0;
-        if (lastBatchCount == 0) {
+        // An empty batch ends the round. So does one that could not be
+        // stored whole: it is not acknowledged, the controller keeps it for
+        // the next round, and the round is still published with the doors
+        // as they are.
+        if (lastBatchCount == 0 || !stored) {
             Reset();
             RoundDone();
             return 0;

@@ -1,11 +1,15 @@
 // Storing one door event as a row of "velta36_event".
 #include <exception>
 #include <iostream>
+#include <memory>
 
 #include <odb/database.hxx>
 #include <odb/exception.hxx>
+#include <odb/sqlite/database.hxx>
 #include <odb/transaction.hxx>
 
+#include "event_database.h"
+#include "store_connection.h"
 #include "velta36.h"
 #include "velta36_event-odb.hxx"
 #include "velta36_event.hxx"
@@ -15,22 +19,32 @@ namespace {
 // The first attempt and three more.
 const int kRetries = 3;
 
-// Device objects polled on other threads write to the same file. Without a
-// busy timeout SQLite reports a lock held by one of them at once, and four
-// immediate attempts can all fail within a millisecond, losing an event the
-// controller has already been told to delete. Each attempt therefore waits
-// up to five seconds for the lock. The setting belongs to the attempt's
-// connection, so it is made inside the transaction, before the insert needs
-// the lock.
-const char kWaitForLock[] = "PRAGMA busy_timeout=5000";
+// After the first failed attempt of a save the others run on a fresh handle
+// and connection (see ReopenEventDatabase): a fault that is over must not
+// keep failing on a connection it spoiled, and what the last attempt
+// reports is what the database says now. They share that connection: what
+// makes them fail then (a lock held elsewhere, a full disk) leaves it sound,
+// and a save does not open the file four times.
+void DropConnection(VELTA36& device)
+{
+    device.storeConnection.reset();   // back to its pool before the pool goes
+    try {
+        device.db = ReopenEventDatabase(*device.db);
+    } catch (const std::exception&) {
+        // Out of memory for a new handle: the old one serves the next attempt.
+    }
+}
 
 }  // namespace
 
 void VELTA36::SaveDoorEvent(velta36_event& event) {
+    saveFailed = 0;
     for (int retries = 0;; ++retries) {
         try {
-            odb::transaction t(db->begin());
-            db->execute(kWaitForLock);
+            if (!storeConnection)
+                storeConnection = std::make_shared<velta36::StoreConnection>(
+                    static_cast<odb::sqlite::database&>(*db));
+            odb::transaction t(storeConnection->begin());
             db->persist(event);
             t.commit();
             return;
@@ -39,7 +53,12 @@ void VELTA36::SaveDoorEvent(velta36_event& event) {
         } catch (const std::exception& e) {
             std::cout << "SaveDoorEvent std::exception:" << e.what() << std::endl;
         }
-        if (retries >= kRetries)
+        if (retries == 0)
+            DropConnection(*this);
+        if (retries >= kRetries) {
+            // The caller learns it here: the event is not in the table.
+            saveFailed = 1;
             return;
+        }
     }
 }

@@ -19,6 +19,7 @@ const char* KindName(HostEvent::Kind kind)
     case HostEvent::Kind::CheckThreshold: return "CheckThreshold";
     case HostEvent::Kind::BatchCheck: return "BatchCheck";
     case HostEvent::Kind::HostSettings: return "HostSettings";
+    case HostEvent::Kind::Log: return "Log";
     }
     return "?";
 }

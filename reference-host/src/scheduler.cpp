@@ -94,8 +94,9 @@ struct Scheduler::Device {
     std::size_t line = 0;
     DeviceHost host;
     DeviceHandle handle;
-    std::deque<Control> queue;   // guarded by Scheduler::mutex_
-    DeviceProgress progress;     // guarded by Scheduler::mutex_
+    std::deque<Control> queue;    // guarded by Scheduler::mutex_
+    DeviceProgress progress;      // guarded by Scheduler::mutex_
+    DatabaseHealthWatch database; // on the line's thread only
 };
 
 struct Scheduler::Line {
@@ -106,6 +107,7 @@ struct Scheduler::Line {
     std::shared_ptr<ZRMController> controller;
     std::vector<Device*> devices;
     std::string current;   // device whose exchange is running (for the trace)
+    Device* active = nullptr;   // the device the line's thread is calling into
     std::thread thread;
     bool done = false;     // guarded by Scheduler::mutex_
 };
@@ -160,6 +162,8 @@ std::size_t Scheduler::addDevice(std::size_t lineIndex, const std::string& name,
     device->host.setTransport(line.wire.get());
     Device* raw = device.get();
     device->host.setObserver([this, raw](const HostEvent& event) {
+        if (event.kind == HostEvent::Kind::Send || event.kind == HostEvent::Kind::Log)
+            watchDatabase(*raw, event);
         if (event.kind == HostEvent::Kind::Send) {
             std::lock_guard<std::mutex> lock(mutex_);
             ++raw->progress.framesSent;
@@ -190,9 +194,28 @@ void Scheduler::setTraceObserver(TraceObserver observer)
     traceObserver_ = std::move(observer);
 }
 
+void Scheduler::setDatabaseObserver(DatabaseObserver observer)
+{
+    databaseObserver_ = std::move(observer);
+}
+
 void Scheduler::setCycleCheck(CycleCheck check)
 {
     cycleCheck_ = std::move(check);
+}
+
+void Scheduler::watchDatabase(Device& device, const HostEvent& event)
+{
+    const DatabaseHealthWatch::Change change =
+        event.kind == HostEvent::Kind::Log
+            ? device.database.onLogLine(event.text)
+            : device.database.onFrameSent(event.bytes.data(), event.bytes.size());
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        device.progress.database = device.database.health();
+    }
+    if (change != DatabaseHealthWatch::Change::None && databaseObserver_)
+        databaseObserver_(device.index, device.database.health());
 }
 
 void Scheduler::start()
@@ -200,6 +223,7 @@ void Scheduler::start()
     if (started_)
         return;
     started_ = true;
+    logCapture_.reset(new DeviceLogCapture);
     for (std::unique_ptr<Line>& line : lines_) {
         Line* raw = line.get();
         raw->thread = std::thread([this, raw] { runLine(*raw); });
@@ -227,6 +251,7 @@ void Scheduler::wait()
         if (line->thread.joinable())
             line->thread.join();
     }
+    logCapture_.reset();
 }
 
 bool Scheduler::finished() const
@@ -292,6 +317,12 @@ std::size_t Scheduler::deviceCount() const
 
 void Scheduler::runLine(Line& line)
 {
+    // The log lines written on this thread belong to the device it is
+    // calling into.
+    DeviceLogSink sink([&line](const std::string& text) {
+        if (line.active != nullptr)
+            line.active->host.notify(HostEvent{HostEvent::Kind::Log, "", text, {}});
+    });
     std::string failure;
     try {
         line.wire->open();
@@ -355,6 +386,7 @@ void Scheduler::runControls(Line& line, Device& device)
             device.queue.pop_front();
         }
         line.current = device.name;
+        line.active = &device;
         ZRMSPDevice& dev = *device.handle;
         try {
             ControlOutcome outcome;
@@ -389,6 +421,7 @@ void Scheduler::runControls(Line& line, Device& device)
 void Scheduler::runRound(Line& line, Device& device)
 {
     line.current = device.name;
+    line.active = &device;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++device.progress.roundsStarted;

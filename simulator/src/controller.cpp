@@ -66,6 +66,7 @@ Reply Controller::Handle(const Command& command)
         counts_.acknowledged += static_cast<uint64_t>(outstanding_);
         outstanding_ = 0;
         delivered_ = 0;
+        ackMissed_ = false;
         return Ack();
     }
     if (body == "v3")
@@ -88,7 +89,10 @@ Reply Controller::HandleEventRead()
     // Records of a batch that was never acknowledged lead the new one again.
     counts_.resent += static_cast<uint64_t>(std::min(outstanding_, count));
     lastRepeated_ = std::min(delivered_, count);
-    counts_.resentAfterLostAck += static_cast<uint64_t>(lastRepeated_);
+    lastRepeatedAfterAck_ = ackMissed_;
+    (ackMissed_ ? counts_.resentAfterLostAck : counts_.resentWithheld) += static_cast<uint64_t>(lastRepeated_);
+    ackMissedBefore_ = ackMissed_;
+    ackMissed_ = false;
     deliveredBefore_ = delivered_;
     delivered_ = count;
     std::vector<EventRecord> batch(queue_.begin(), queue_.begin() + count);
@@ -99,9 +103,18 @@ Reply Controller::HandleEventRead()
 
 void Controller::NoteLastBatchLost()
 {
-    counts_.resentAfterLostAck -= static_cast<uint64_t>(lastRepeated_);
+    (lastRepeatedAfterAck_ ? counts_.resentAfterLostAck : counts_.resentWithheld) -=
+        static_cast<uint64_t>(lastRepeated_);
     lastRepeated_ = 0;
     delivered_ = std::min(deliveredBefore_, outstanding_);
+    // The driver's view is as before the lost hand-out.
+    ackMissed_ = ackMissedBefore_;
+}
+
+void Controller::NoteAcknowledgementMissed()
+{
+    if (outstanding_ > 0)
+        ackMissed_ = true;
 }
 
 Reply Controller::HandleClockSet(const std::string& body)

@@ -38,14 +38,19 @@ std::vector<Bytes> SimulatedController::Feed(const char* data, std::size_t lengt
 void SimulatedController::Answer(const Command& command, std::vector<Bytes>& out)
 {
     const FaultRates& rates = options_.faults;
+    const bool batchAcknowledgement = !command.eventRead && command.body == "v0";
     if (random_.Chance(rates.loseCommand)) {
         ++faults_.lostCommands;
+        if (batchAcknowledgement)
+            controller_.NoteAcknowledgementMissed();
         return;
     }
     ++framesHeard_;
     if (Controller::IsAcknowledged(command) && random_.Chance(rates.refuseCommand)) {
         // Refused: the controller does not carry the command out.
         ++faults_.refusedCommands;
+        if (batchAcknowledgement)
+            controller_.NoteAcknowledgementMissed();
         Deliver(Refusal(controller_.address()), false, out);
         return;
     }

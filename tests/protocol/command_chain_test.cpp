@@ -37,14 +37,14 @@ TEST(ConfigurationChain, SixteenStepsFollowTheStartCommandThenReset)
 
 TEST(ConfigurationChain, FramesCarryTheCommandChecksum)
 {
-    ProtocolRig rig(1, 12, 3, 2);
+    ProtocolRig rig(1, 9, 3, 2);
     rig.device->protocolState = PS_CFG_1;
     rig.feed(frames::Ack());
     rig.feed(frames::Ack());
     rig.feed(frames::Ack());
     rig.feed(frames::Ack());
-    // "021", "791", "190", then door 1's delay 12 as the character '<'.
-    EXPECT_EQ(rig.sentFrames(), (Calls{"@00210093/", "@079100:1/", "@0190009:/", "@01210<0100/"}));
+    // "021", "791", "190", then door 1's delay 9 as the character '9'.
+    EXPECT_EQ(rig.sentFrames(), (Calls{"@00210093/", "@079100:1/", "@0190009:/", frames::Command("12109")}));
 }
 
 TEST(ConfigurationChain, RefusalInTheMiddleStopsThereAndTheNextAckContinues)

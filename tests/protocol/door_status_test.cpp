@@ -33,8 +33,9 @@ TEST(DoorStatus, TwoDoorsReadBothBits)
         EXPECT_EQ(rig.device->record.door1Open, c.door1Open);
         EXPECT_EQ(rig.device->record.door2Open, c.door2Open);
     }
-    EXPECT_EQ(rig.device->doorOpenSeen[0], 1);
-    EXPECT_EQ(rig.device->doorOpenSeen[1], 1);
+    // Seen closed last: neither door counts as standing open.
+    EXPECT_EQ(rig.device->doorOpenSeen[0], 0);
+    EXPECT_EQ(rig.device->doorOpenSeen[1], 0);
     EXPECT_TRUE(rig.rows().empty());
 }
 
@@ -97,7 +98,7 @@ TEST(DoorStatus, AlarmFromARecordEndsWithTheNextClosedStatus)
     EXPECT_EQ(rows[1].channel, 1);
 }
 
-TEST(DoorStatus, FirstOpenSightingStampsTheAccessTimeOnlyOnce)
+TEST(DoorStatus, FirstOpenSightingOfEachOpeningStampsTheAccessTime)
 {
     ProtocolRig rig;
     const auto before = second_clock::local_time();
@@ -105,12 +106,19 @@ TEST(DoorStatus, FirstOpenSightingStampsTheAccessTimeOnlyOnce)
     EXPECT_EQ(rig.device->doorOpenSeen[0], 1);
     EXPECT_GE(rig.device->lastAccessTime[0], before);
 
+    // Still open: the same opening, no new stamp.
     const auto old = before - boost::posix_time::hours(2);
     rig.device->lastAccessTime[0] = old;
-    ASSERT_EQ(FeedStatus(rig, "01"), 1);
     ASSERT_EQ(FeedStatus(rig, "00"), 1);
     EXPECT_EQ(rig.device->lastAccessTime[0], old);
+
+    // Closed, then open again: a new opening.
+    ASSERT_EQ(FeedStatus(rig, "01"), 1);
+    EXPECT_EQ(rig.device->doorOpenSeen[0], 0);
+    EXPECT_EQ(rig.device->lastAccessTime[0], old);
+    ASSERT_EQ(FeedStatus(rig, "00"), 1);
     EXPECT_EQ(rig.device->doorOpenSeen[0], 1);
+    EXPECT_GE(rig.device->lastAccessTime[0], before);
 }
 
 TEST(DoorStatus, status_reply_without_status_character_keeps_door_state)

@@ -68,16 +68,32 @@ TEST_F(EventDecoding, GrantedSwipesTakeEntryExitAndStampTheAccess)
     EXPECT_EQ(rig.device->lastEventType[1], 2);
 }
 
-TEST_F(EventDecoding, CardRecordWithUnrecognisedDirectionGetsCode6)
+TEST_F(EventDecoding, CardRecordWithUnrecognisedDirection)
 {
+    // A granted card: code 6, which counts as an access.
     expectRow(decodeOne(Record("201:999900")), 1, 6, "00009999", "");
     EXPECT_EQ(rig.device->lastEventType[0], 6);
-    expectRow(decodeOne(Record("0110123400")), 2, 6, "10123400", "");
-    EXPECT_EQ(rig.device->lastEventType[1], 6);
-    // A flag reason without a type-setting bit keeps code 6.
-    expectRow(decodeOne(Record("00:;123402")), 1, 6, ":;123402", "错误的密码");
+    // A card with restriction flags: code 0, no access.
+    expectRow(decodeOne(Record("0110123400")), 2, 0, "10123400", "");
+    EXPECT_EQ(rig.device->lastEventType[1], 0);
+    // A flag reason without a type-setting bit keeps that code.
+    expectRow(decodeOne(Record("00:;123402")), 1, 0, ":;123402", "错误的密码");
     // The tailgating bit sets its code whatever the direction said.
     expectRow(decodeOne(Record("00xy123401")), 1, 0, "xy123401", "防尾随限制");
+}
+
+// A refused card is judged alike whatever its direction bytes say: the door
+// opened right after it is forced.
+TEST_F(EventDecoding, opening_after_refused_card_with_odd_direction_is_an_alarm)
+{
+    for (const std::string& card : {std::string("010:123480"), std::string("0110123480")}) {
+        SCOPED_TRACE(card);
+        rig.device->lastEventType[1] = 0;
+        const std::vector<EventRow> rows = decode({Record(card), DoorOpened('2')});
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].reason, "控制器不允许（有效期、信用度）");
+        expectRow(rows[1], 2, 14, "00000000", "非法开门");
+    }
 }
 
 TEST_F(EventDecoding, RestrictedCardReasonsFollowTheFlagBitsInOrder)
@@ -259,6 +275,29 @@ TEST_F(EventDecoding, DoorStandingOpenForAMinuteIsNoNewEvent)
     rig.device->lastEventType[0] = 0;
     rig.device->lastAccessTime[0] = second_clock::local_time() - seconds(3600);
     expectRow(decodeOne(DoorOpened('1')), 1, 14, "00000000", "非法开门");
+}
+
+// The door was seen open, then closed; long after the last access it is
+// forced open: a new alarm, not a door still standing open.
+TEST_F(EventDecoding, forced_opening_after_door_was_seen_closed_raises_alarm)
+{
+    rig.device->doorOpenSeen[0] = 1;
+    rig.device->lastAccessTime[0] = second_clock::local_time() - seconds(600);
+    // Closed by a record: stored, and the door no longer counts as open.
+    std::vector<EventRow> rows = decode({Record("3001000000"), DoorOpened('1')});
+    ASSERT_EQ(rows.size(), 2u);
+    expectRow(rows[1], 1, 14, "00000000", "非法开门");
+
+    // Closed by a status reply: likewise.
+    rig.device->doorOpenSeen[1] = 1;
+    rig.device->lastAccessTime[1] = second_clock::local_time() - seconds(600);
+    rig.device->doors = 2;
+    rig.device->protocolState = PS_STATUS_READ;
+    ASSERT_EQ(rig.feed(frames::DataFrame("03")), 1);
+    EXPECT_EQ(rig.device->doorOpenSeen[1], 0);
+    rows = decode({DoorOpened('2')});
+    ASSERT_EQ(rows.size(), 1u);
+    expectRow(rows[0], 2, 14, "00000000", "非法开门");
 }
 
 TEST_F(EventDecoding, ClosingRecordAfterAnAlarmEndsIt)

@@ -205,17 +205,33 @@ TEST(Faults, ResentAfterLostAckCountsTheDuplicatesADriverStores)
     }
 }
 
-TEST(Faults, ALostV0HandsTheSameBatchOutAgain)
+TEST(Faults, ABatchWithoutV0IsHandedOutAgain)
 {
     SimHarness h;
     h.controller().StoreEvents({EventRecord::ExitButton(1, CivilTime{2024, 3, 5, 10, 0, 0}),
                                 EventRecord::ExitButton(2, CivilTime{2024, 3, 5, 10, 1, 0})});
     const std::string first = h.Read();
-    // "v0" never arrives; the next round reads the same two events.
+    // The driver sends no "v0" (it kept the batch back); the next round
+    // reads the same two events, which it has not stored twice.
     EXPECT_EQ(h.Read(), first);
-    EXPECT_EQ(h.controller().Counts().resentAfterLostAck, 2u);
+    EXPECT_EQ(h.controller().Counts().resentWithheld, 2u);
+    EXPECT_EQ(h.controller().Counts().resentAfterLostAck, 0u);
     EXPECT_EQ(h.Send("v0"), "h0/");
     EXPECT_EQ(h.Read(), "A``da/");
+}
+
+TEST(Faults, ARefusedV0CountsTheBatchAsResentAfterALostAcknowledgement)
+{
+    FaultRates rates;
+    rates.refuseCommand = 1;   // acknowledged commands only; reads are answered
+    SimHarness h = WithFaults(rates);
+    h.controller().StoreEvents({EventRecord::ExitButton(1, CivilTime{2024, 3, 5, 10, 0, 0}),
+                                EventRecord::ExitButton(2, CivilTime{2024, 3, 5, 10, 1, 0})});
+    const std::string first = h.Read();
+    EXPECT_EQ(h.Send("v0"), "n0/");
+    EXPECT_EQ(h.Read(), first);
+    EXPECT_EQ(h.controller().Counts().resentAfterLostAck, 2u);
+    EXPECT_EQ(h.controller().Counts().resentWithheld, 0u);
 }
 
 TEST(Faults, SameSeedSameFaults)

@@ -16,8 +16,11 @@ connection_factory::~connection_factory() {}
 
 connection_ptr new_connection_factory::connect() { return connection_ptr(new connection(*db_)); }
 
-// The pool's state outlives the factory while connections are out: a
-// connection released after the factory is gone is simply closed.
+// A connection handed out holds the pool only weakly: an idle connection
+// remembers the handle it was last handed out with (it can make
+// transactions on itself), and a strong hold there would keep the pool, and
+// so the connection, alive for ever. A connection released after the pool
+// is gone is simply closed.
 struct connection_pool_factory::pool {
     pool(std::size_t max, std::size_t min) : max_connections(max), min_connections(min), in_use(0), waiters(0) {}
 
@@ -81,7 +84,7 @@ connection_ptr connection_pool_factory::connect() {
                 --p->in_use;
                 throw;
             }
-            return connection_ptr(c, [p](connection* x) { p->release(x); });
+            return handOut(p, c);
         } else {
             ++p->waiters;
             p->available.wait(l);
@@ -90,8 +93,18 @@ connection_ptr connection_pool_factory::connect() {
         }
 
         ++p->in_use;
-        return connection_ptr(c, [p](connection* x) { p->release(x); });
+        return handOut(p, c);
     }
+}
+
+connection_ptr connection_pool_factory::handOut(const std::shared_ptr<pool>& p, connection* c) {
+    std::weak_ptr<pool> owner(p);
+    return connection_ptr(c, [owner](connection* x) {
+        if (std::shared_ptr<pool> alive = owner.lock())
+            alive->release(x);
+        else
+            delete x;
+    });
 }
 
 }  // namespace sqlite

@@ -9,6 +9,7 @@
 #include <odb/sqlite/database.hxx>
 #include <odb/sqlite/error.hxx>
 #include <odb/sqlite/statement.hxx>
+#include <odb/sqlite/transaction-impl.hxx>
 
 namespace odb {
 namespace sqlite {
@@ -58,6 +59,18 @@ connection::~connection() {
 }
 
 connection::database_type& connection::database() { return db_; }
+
+transaction_impl* connection::begin() {
+    return new transaction_impl(db_, shared_from_this(), transaction_impl::deferred);
+}
+
+transaction_impl* connection::begin_immediate() {
+    return new transaction_impl(db_, shared_from_this(), transaction_impl::immediate);
+}
+
+transaction_impl* connection::begin_exclusive() {
+    return new transaction_impl(db_, shared_from_this(), transaction_impl::exclusive);
+}
 
 // SQLite calls this on the thread of the connection that ended the
 // blocking transaction, once per waiting connection registered with it.

@@ -17,15 +17,11 @@ database::~database() {}
 
 connection_ptr database::connection() { return factory_->connect(); }
 
-transaction_impl* database::begin() { return new transaction_impl(*this, connection(), transaction_impl::deferred); }
+transaction_impl* database::begin() { return connection()->begin(); }
 
-transaction_impl* database::begin_immediate() {
-    return new transaction_impl(*this, connection(), transaction_impl::immediate);
-}
+transaction_impl* database::begin_immediate() { return connection()->begin_immediate(); }
 
-transaction_impl* database::begin_exclusive() {
-    return new transaction_impl(*this, connection(), transaction_impl::exclusive);
-}
+transaction_impl* database::begin_exclusive() { return connection()->begin_exclusive(); }
 
 }  // namespace sqlite
 }  // namespace odb

@@ -29,7 +29,9 @@ struct HostEvent {
         CheckAOReport,   // name, value, result
         CheckThreshold,  // name, text, value, number (kind), result
         BatchCheck,      // number: rule count, result
-        HostSettings     // the host's own settings step ran
+        HostSettings,    // the host's own settings step ran
+        Log              // text: a line the device wrote on standard output
+                         // (from hosts that capture it, such as the scheduler)
     };
     Kind kind;
     std::string name;

@@ -4,6 +4,8 @@
 // it) or a control command queued from another thread (DeviceIoControl, driven
 // to its end the same way, then the result query). A reply that does not come
 // in time ends the exchange from the host's side: Reset, flush the line.
+// While the lines run, each device's standard-output lines are reported as
+// its Log events, and the device's database health is followed from them.
 #ifndef VELTA36_REFHOST_SCHEDULER_H
 #define VELTA36_REFHOST_SCHEDULER_H
 
@@ -23,7 +25,9 @@
 #include <json/json.h>
 
 #include "ZRMController.h"
+#include "refhost/database_health.h"
 #include "refhost/device_host.h"
+#include "refhost/device_log.h"
 #include "refhost/plugin_loader.h"
 #include "refhost/transport.h"
 
@@ -46,6 +50,9 @@ struct DeviceProgress {
     uint32_t controlsRun = 0;
     uint64_t framesSent = 0;
     uint64_t bytesReceived = 0;
+    // Whether the device's events reach the database, and how many of its
+    // saves gave up (see database_health.h).
+    DatabaseHealth database;
 };
 
 struct ControlOutcome {
@@ -76,6 +83,9 @@ public:
 
     using EventObserver = std::function<void(std::size_t device, const HostEvent&)>;
     using TraceObserver = std::function<void(const TraceRecord&)>;
+    // Called on the line's thread when a device's database fault starts or
+    // ends, with the device's health as it is then.
+    using DatabaseObserver = std::function<void(std::size_t device, const DatabaseHealth&)>;
     // Called on the line's thread after each cycle over its devices; true
     // ends the line.
     using CycleCheck = std::function<bool(std::size_t line)>;
@@ -94,6 +104,7 @@ public:
                           const Json::Value& config);
     void setEventObserver(EventObserver observer);
     void setTraceObserver(TraceObserver observer);
+    void setDatabaseObserver(DatabaseObserver observer);
     void setCycleCheck(CycleCheck check);
 
     void start();
@@ -129,6 +140,7 @@ private:
     // Feeds replies to the device until it ends the exchange; false on time-out.
     bool driveExchange(Line& line, Device& device);
     void failPending(Line& line, const std::string& why);
+    void watchDatabase(Device& device, const HostEvent& event);
     bool waitBetweenCycles(Line& line);
     bool lineDone(const Line& line) const;
 
@@ -137,7 +149,11 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;
     EventObserver eventObserver_;
     TraceObserver traceObserver_;
+    DatabaseObserver databaseObserver_;
     CycleCheck cycleCheck_;
+    // While the lines run, what a device writes on standard output is
+    // reported as its Log events.
+    std::unique_ptr<DeviceLogCapture> logCapture_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> aborting_{false};
     std::atomic<uint64_t> completedRounds_{0};

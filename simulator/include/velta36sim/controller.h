@@ -26,8 +26,13 @@ struct EventCounts {
     uint64_t acknowledged = 0;  // deleted by "v0"
     uint64_t resent = 0;        // handed out again, whatever the reason
     // Handed out again, intact, after an earlier intact hand-out whose "v0"
-    // was lost or refused: a driver stores each of these a second time.
+    // was lost or refused: a driver that stored the batch before it sent
+    // "v0" stores each of these a second time.
     uint64_t resentAfterLostAck = 0;
+    // Handed out again, intact, after an earlier intact hand-out for which
+    // the driver sent no "v0" at all (it kept the batch back, or its
+    // exchange broke off first): a driver stores none of these twice.
+    uint64_t resentWithheld = 0;
 };
 
 // One command as it came off the line, after the frame checks.
@@ -61,6 +66,10 @@ public:
     // when the last event reply was lost or corrupted on the way, so that
     // the statistics know the driver never stored that batch.
     void NoteLastBatchLost();
+
+    // The line calls this when a "v0" from the driver was lost on the way
+    // or refused: the driver meant to acknowledge the batch handed out last.
+    void NoteAcknowledgementMissed();
 
     void StoreEvent(const EventRecord& record);
     void StoreEvents(const std::vector<EventRecord>& records);
@@ -97,6 +106,9 @@ private:
     int32_t delivered_ = 0;         // leading records of it that reached the driver
     int32_t deliveredBefore_ = 0;   // delivered_ before the last hand-out
     int32_t lastRepeated_ = 0;      // counted as re-sent to the driver by it
+    bool ackMissed_ = false;        // a "v0" for the batch handed out last was lost or refused
+    bool ackMissedBefore_ = false;  // ackMissed_ before the last hand-out
+    bool lastRepeatedAfterAck_ = false;   // lastRepeated_ counted after a missed "v0"
     std::vector<std::string> configuration_;
     CardTable cards_;
     EventCounts counts_;

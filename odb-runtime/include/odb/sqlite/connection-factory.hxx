@@ -55,6 +55,7 @@ private:
     connection_pool_factory& operator=(const connection_pool_factory&);
 
     struct pool;
+    static connection_ptr handOut(const std::shared_ptr<pool>& p, connection* c);
     std::shared_ptr<pool> pool_;
     int extra_flags_;
 };

@@ -19,7 +19,7 @@ struct sqlite3;
 namespace odb {
 namespace sqlite {
 
-class connection : public odb::connection {
+class connection : public odb::connection, public std::enable_shared_from_this<connection> {
 public:
     typedef sqlite::database database_type;
 
@@ -36,6 +36,13 @@ public:
 
     database_type& database();
     sqlite3* handle() { return handle_; }
+
+    // A new transaction on this connection ("BEGIN", "BEGIN IMMEDIATE",
+    // "BEGIN EXCLUSIVE"); it keeps the connection for as long as it lives.
+    // The connection must be held by a connection_ptr.
+    virtual transaction_impl* begin();
+    transaction_impl* begin_immediate();
+    transaction_impl* begin_exclusive();
 
     // Blocks until the connection of this process's shared cache that
     // holds the table lock this connection just met has finished its
