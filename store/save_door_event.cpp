@@ -2,6 +2,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include <odb/database.hxx>
 #include <odb/exception.hxx>
@@ -35,6 +36,17 @@ void DropConnection(VELTA36& device)
     }
 }
 
+// Devices on other threads log too: the line goes out in one write, so two
+// failures never share a line and a host reading the log for these lines
+// sees each of them whole.
+void LogSaveFailure(const char* prefix, const std::exception& e)
+{
+    std::string line = prefix;
+    line += e.what();
+    line += '\n';
+    std::cout << line << std::flush;
+}
+
 }  // namespace
 
 void VELTA36::SaveDoorEvent(velta36_event& event) {
@@ -49,9 +61,9 @@ void VELTA36::SaveDoorEvent(velta36_event& event) {
             t.commit();
             return;
         } catch (const odb::exception& e) {
-            std::cout << "SaveDoorEvent odb::exception:" << e.what() << std::endl;
+            LogSaveFailure("SaveDoorEvent odb::exception:", e);
         } catch (const std::exception& e) {
-            std::cout << "SaveDoorEvent std::exception:" << e.what() << std::endl;
+            LogSaveFailure("SaveDoorEvent std::exception:", e);
         }
         if (retries == 0)
             DropConnection(*this);
