@@ -15,8 +15,10 @@
 
 #include "console.h"
 #include "device_config.h"
+#include "line_capture.h"
 #include "refhost/plugin_loader.h"
 #include "refhost/scheduler.h"
+#include "refhost/serial_transport.h"
 #include "simulated_line.h"
 
 namespace velta36cli {
@@ -29,6 +31,8 @@ struct LineOptions {
     std::string dir = ".";
     std::optional<std::string> plugin;
     bool trace = false;
+    std::optional<std::string> capture;   // pcapng file of every chunk on the lines
+    refhost::Rs485Settings rs485;
 };
 
 class HostSession {
@@ -47,10 +51,14 @@ public:
     std::string placeOf(std::size_t device) const;
     std::string doorsOf(std::size_t device) const;
     std::string nameForDataId(int64_t dataId) const;
+    // The capture asked for could not be written to the end.
+    bool captureFailed() const { return capture_ && capture_->failed(); }
 
 private:
     void onHostEvent(std::size_t device, const refhost::HostEvent& event);
     void onDatabaseChange(std::size_t device, const refhost::DatabaseHealth& health);
+    void addCaptureInterface(std::size_t lineIndex, const LineSpec& line);
+    void onLineTraffic(const refhost::TraceRecord& record, bool print);
 
     Console& console_;
     std::vector<DeviceSpec> devices_;
@@ -62,6 +70,9 @@ private:
     mutable std::mutex doorMutex_;
     std::streambuf* savedCout_ = nullptr;
     std::unique_ptr<std::ostream> quiet_;
+    std::unique_ptr<LineCapture> capture_;
+    std::vector<uint32_t> captureInterfaces_;        // by line
+    std::map<std::pair<std::size_t, std::string>, std::string> captureNotes_;   // (line, device) -> comment
 };
 
 }  // namespace velta36cli

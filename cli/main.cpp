@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <exception>
+#include <map>
 #include <iostream>
 
 #include "commands.h"
@@ -12,6 +13,23 @@ using namespace velta36cli;
 
 namespace {
 
+// For every subcommand that opens a port.
+void AddRs485Options(CLI::App& command, refhost::Rs485Settings& rs485)
+{
+    CLI::Option* enabled = command.add_flag(
+        "--rs485", rs485.enabled, "kernel RS-485 mode: RTS enables the transceiver's driver while sending");
+    command
+        .add_option("--rs485-rts", rs485.rtsHighWhileSending, "RTS level while sending: high (default) or low")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"high", true}, {"low", false}}))
+        ->needs(enabled);
+    command.add_option("--rs485-delay-before", rs485.delayBeforeSendMs, "ms between RTS and the first byte")
+        ->check(CLI::Range(0u, refhost::kMaxRs485DelayMs))
+        ->needs(enabled);
+    command.add_option("--rs485-delay-after", rs485.delayAfterSendMs, "ms between the last byte and RTS")
+        ->check(CLI::Range(0u, refhost::kMaxRs485DelayMs))
+        ->needs(enabled);
+}
+
 void AddLineOptions(CLI::App& command, LineOptions& line)
 {
     command.add_option("--port", line.port, "serial device or pseudo-terminal (default: built-in simulator)");
@@ -21,6 +39,8 @@ void AddLineOptions(CLI::App& command, LineOptions& line)
     command.add_option("--dir", line.dir, "folder of ZRMDevice.db (default: current folder)");
     command.add_option("--plugin", line.plugin, "path of velta36.so (default: next to the tool)");
     command.add_flag("--trace", line.trace, "print every frame sent and received, and the plug-in's log");
+    command.add_option("--capture", line.capture, "write every chunk on the line to this pcapng file");
+    AddRs485Options(command, line.rs485);
 }
 
 }  // namespace
@@ -89,6 +109,18 @@ int main(int argc, char** argv)
     simulateCommand->add_option("--refuse", simulate.refuse, "rate of refused commands (0..1)");
     simulateCommand->add_option("--drop", simulate.drop, "rate of lost replies (0..1)");
     simulateCommand->add_option("--lose", simulate.lose, "rate of lost commands (0..1)");
+    simulateCommand->add_option("--capture", simulate.capture, "write every chunk on the line to this pcapng file");
+
+    ScanOptions scan;
+    CLI::App* scanCommand = app.add_subcommand("scan", "ask every address on a line for its door status");
+    scanCommand->add_option("--port", scan.port, "serial device or pseudo-terminal")->required();
+    scanCommand->add_option("--baud", scan.baud, "line speed (default 9600)");
+    scanCommand->add_option("--from", scan.from, "first address (default 0)");
+    scanCommand->add_option("--to", scan.to, "last address (default 207)");
+    scanCommand->add_option("--tries", scan.tries, "requests per address before it counts as silent (default 1)");
+    scanCommand->add_option("--wait", scan.waitMs, "ms a controller may take to start answering (default 300)");
+    scanCommand->add_option("--capture", scan.capture, "write every chunk on the line to this pcapng file");
+    AddRs485Options(*scanCommand, scan.rs485);
 
     try {
         app.parse(argc, argv);
@@ -119,6 +151,8 @@ int main(int argc, char** argv)
             return EventsCommand(events, console);
         if (simulateCommand->parsed())
             return SimulateCommand(simulate, console);
+        if (scanCommand->parsed())
+            return ScanCommand(scan, console);
     } catch (const InputError& error) {
         console.error(error.what());
         return kExitBadInput;

@@ -27,7 +27,18 @@ std::string TraceLine(std::chrono::system_clock::time_point when, const std::str
     }
     if (!hex.empty())
         hex.pop_back();
-    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" + ascii + "|";
+    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" +
+           PrintableAscii(std::string(bytes.begin(), bytes.end())) + "|";
+}
+
+std::string PrintableAscii(const std::string& bytes)
+{
+    std::string ascii;
+    for (char c : bytes) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        ascii += (byte >= 0x20 && byte < 0x7F) ? c : '.';
+    }
+    return ascii;
 }
 
 std::string EventLine(const StoredEvent& event)

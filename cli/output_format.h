@@ -15,6 +15,9 @@ namespace velta36cli {
 std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
                       const std::vector<unsigned char>& bytes);
 
+// The bytes as ASCII, '.' for anything outside printable ASCII.
+std::string PrintableAscii(const std::string& bytes);
+
 // "2024-03-05 08:01:00  ch 1  type 1  card 00001234  刷卡进门成功"
 std::string EventLine(const StoredEvent& event);
 

@@ -174,6 +174,8 @@ int RunCommand(const RunOptions& options, Console& console)
         console.error(error);
         status = kExitFailed;
     }
+    if (session.captureFailed())
+        status = kExitFailed;
     return status;
 }
 
