@@ -26,9 +26,13 @@ struct RunOptions {
 
 struct EventsOptions {
     std::string dir = ".";
-    int32_t limit = 20;
+    std::optional<int32_t> limit;   // default: 20 in the table, all rows in csv and json
+    std::string format = "table";
     std::optional<std::string> since;
+    std::optional<std::string> until;
     std::optional<std::string> card;
+    std::vector<int32_t> channels;
+    std::vector<int32_t> types;
 };
 
 struct SimulateOptions {

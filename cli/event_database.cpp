@@ -144,14 +144,32 @@ std::vector<StoredEvent> EventReader::newest(const EventFilter& filter)
         texts.push_back(*filter.since);
         sql += " AND \"EventTime\" >= ?" + std::to_string(texts.size());
     }
+    if (filter.until) {
+        texts.push_back(*filter.until);
+        sql += " AND \"EventTime\" <= ?" + std::to_string(texts.size());
+    }
     if (filter.cardNo) {
         texts.push_back(*filter.cardNo);
         sql += " AND \"CardNo\" = ?" + std::to_string(texts.size());
     }
+    std::vector<int64_t> numbers;
+    auto anyOf = [&sql, &texts, &numbers](const char* column, const std::vector<int64_t>& values) {
+        if (values.empty())
+            return;
+        sql += std::string(" AND \"") + column + "\" IN (";
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            numbers.push_back(values[i]);
+            sql += (i > 0 ? ", ?" : "?") + std::to_string(texts.size() + numbers.size());
+        }
+        sql += ")";
+    };
+    anyOf("ReaderChannel", filter.channels);
+    anyOf("EventType", filter.types);
+    numbers.push_back(filter.limit);
     // Events of one batch share a minute; the id keeps their order.
     sql += " ORDER BY \"EventTime\" IS NULL, \"EventTime\" DESC, \"id\" DESC LIMIT ?" +
-           std::to_string(texts.size() + 1);
-    return query(sql, texts, {filter.limit});
+           std::to_string(texts.size() + numbers.size());
+    return query(sql, texts, numbers);
 }
 
 std::vector<StoredEvent> EventReader::query(const std::string& sql, const std::vector<std::string>& texts,
@@ -215,6 +233,16 @@ std::optional<std::string> NormaliseTime(const std::string& text)
     char buffer[32];
     std::snprintf(buffer, sizeof(buffer), "%s %02d:%02d:%02d", date.c_str(), hour, minute, second);
     return std::string(buffer);
+}
+
+std::optional<std::string> NormaliseUntil(const std::string& text)
+{
+    std::optional<std::string> time = NormaliseTime(text);
+    if (time && text.size() == 10)
+        time->replace(11, 8, "23:59:59");
+    else if (time && text.size() == 16)
+        time->replace(17, 2, "59");
+    return time;
 }
 
 }  // namespace velta36cli

@@ -90,9 +90,13 @@ int main(int argc, char** argv)
     EventsOptions events;
     CLI::App* eventsCommand = app.add_subcommand("events", "list stored events, newest first");
     eventsCommand->add_option("--dir", events.dir, "folder of ZRMDevice.db (default: current folder)");
-    eventsCommand->add_option("--limit", events.limit, "at most N events (default 20)");
+    eventsCommand->add_option("--limit", events.limit, "at most N events (default 20 in the table, all in csv and json)");
+    eventsCommand->add_option("--format", events.format, "table (default), csv, or json (one object a line)");
     eventsCommand->add_option("--since", events.since, "only events at or after YYYY-MM-DD[ hh:mm[:ss]]");
+    eventsCommand->add_option("--until", events.until, "only events up to YYYY-MM-DD[ hh:mm[:ss]], that day or minute included");
     eventsCommand->add_option("--card", events.card, "only events of this card number (8 characters)");
+    eventsCommand->add_option("--channel", events.channels, "only events of this channel, 0 to 4 (repeatable)");
+    eventsCommand->add_option("--type", events.types, "only events of this type code (repeatable)");
 
     SimulateOptions simulate;
     CLI::App* simulateCommand =

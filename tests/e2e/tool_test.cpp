@@ -3,63 +3,17 @@
 // or a pseudo-terminal stores every event; `events` lists them newest first.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <fstream>
 #include <sstream>
 
-#include "e2e_support.h"
+#include "tool_support.h"
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Quote(const std::string& arg)
-{
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-ToolResult RunTool(const std::vector<std::string>& args)
-{
-    std::string command = Quote(VELTA36_TOOL_PATH);
-    for (const std::string& arg : args)
-        command += " " + Quote(arg);
-    command += " >tool.out 2>tool.err </dev/null";
-    const int raw = std::system(command.c_str());
-    ToolResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = ReadFile("tool.out");
-    result.err = ReadFile("tool.err");
-    return result;
-}
-
-std::size_t Lines(const std::string& text)
-{
-    std::size_t n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
-
-class Tool : public ::testing::Test {
-protected:
-    e2e::ScratchDir dir_;
-};
+using e2e::Lines;
+using e2e::RunTool;
+using e2e::Tool;
+using e2e::ToolResult;
 
 TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
@@ -80,7 +34,25 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
         {"add-card", "--code", "12345678", "--slot", "10000", "--end", "2030-12-31", "--door", "1"},
         {"delete-card", "--slot", "1", "--door", "7"},
         {"events", "--since", "yesterday"},
+        {"events", "--until", "2024-02-30"},
+        {"events", "--since", "2024-03-05", "--until", "2024-03-04"},
+        {"events", "--format", "xml"},
+        {"events", "--channel", "5"},
+        {"events", "--type", "7"},
+        {"events", "--card", "1234"},
+        {"events", "--limit", "0"},
         {"simulate", "--doors", "3"},
+        {"simulate", "--capture", "no-such-folder/sim.pcapng", "--seconds", "1"},
+        {"run", "--capture", "no-such-folder/run.pcapng", "--dir", "never"},
+        {"open-door", "--door", "1", "--port", "/dev/null", "--capture", "."},
+        {"run", "--rs485-rts", "low"},
+        {"run", "--rs485", "--rs485-delay-after", "500"},
+        {"run", "--rs485", "--rs485-rts", "sideways"},
+        {"scan"},
+        {"scan", "--port", "/dev/null", "--from", "-1"},
+        {"scan", "--port", "/dev/null", "--to", "208"},
+        {"scan", "--port", "/dev/null", "--from", "9", "--to", "3"},
+        {"scan", "--port", "/dev/null", "--tries", "0"},
         {},
     };
     for (const std::vector<std::string>& args : cases) {
@@ -92,6 +64,10 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
         EXPECT_EQ(Lines(result.err), 1u) << shown << "\n" << result.err;
         EXPECT_EQ(result.err.rfind("velta36: ", 0), 0u) << shown << "\n" << result.err;
     }
+    // Nothing was started for any of them: no folder, no database, no capture.
+    EXPECT_FALSE(std::filesystem::exists("never"));
+    EXPECT_FALSE(std::filesystem::exists("ZRMDevice.db"));
+    EXPECT_FALSE(std::filesystem::exists("no-such-folder"));
 }
 
 TEST_F(Tool, MissingPortIsReportedWithoutACrash)
