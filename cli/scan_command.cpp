@@ -42,7 +42,8 @@ std::string Meaning(int32_t asked, const std::string& reply)
     }
     const std::string frame = reply.substr(start);
     const std::string noise =
-        start > 0 ? " (after " + std::to_string(start) + " bytes of noise)" : std::string();
+        start > 0 ? " (after " + std::to_string(start) + (start == 1 ? " byte" : " bytes") + " of noise)"
+                  : std::string();
     if (!velta36sim::DataReplyValid(frame))
         return "a reply with a wrong checksum" + noise;
     if (frame.size() != kStatusReplyBytes)

@@ -448,7 +448,7 @@ local function dissect_frame(tvb_range, root, pinfo, first)
     local note = ""
     if start > 1 then
         tree:add(f.noise, tvb_range(0, start - 1)):add_proto_expert_info(e_noise)
-        note = " (after " .. (start - 1) .. " bytes of noise)"
+        note = " (after " .. (start - 1) .. (start == 2 and " byte" or " bytes") .. " of noise)"
         s = s:sub(start)
         tvb_range = tvb_range(start - 1)
     end
