@@ -2,8 +2,8 @@
 #include <CLI/CLI.hpp>
 
 #include <exception>
-#include <map>
 #include <iostream>
+#include <map>
 
 #include "commands.h"
 #include "refhost/plugin_loader.h"
