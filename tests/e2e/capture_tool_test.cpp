@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "line_capture.h"
 #include "tool_support.h"
 #include "velta36sim/frames.h"
 
@@ -242,6 +243,50 @@ TEST_F(Tool, SimulateCapturesTheSameFramesFromTheControllersSide)
         // Outbound from the host is inbound at the controllers.
         EXPECT_EQ(host[i].first + controller[i].first, 3) << "frame " << i;
     }
+}
+
+// Chunks no simulated controller sends: a record whose flag byte is a '/'
+// (not the end of the reply), noise on its own before an acknowledgement,
+// and a reply cut between two reads.
+TEST_F(Tool, DissectorFindsFrameEndsInCraftedChunks)
+{
+    if (!HaveTshark())
+        GTEST_SKIP() << "tshark is not installed";
+    std::string record = velta36sim::EventRecord::RefusedCard(1, true, 1234, 0, 0, {2024, 3, 5, 8, 1, 0}).Encode();
+    record[9] = '/';
+    const std::string reply = velta36sim::DataReply(record);
+    const std::string status = velta36sim::DoorStatusReply('0', true, true);
+    {
+        velta36cli::LineCapture capture("crafted.pcapng");
+        capture.addInterface("/dev/ttyS0", "");
+        const auto now = std::chrono::system_clock::now();
+        auto put = [&](velta36cli::CaptureDirection direction, const std::string& bytes) {
+            capture.record(0, direction, now, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                           "");
+        };
+        put(velta36cli::CaptureDirection::Outbound, velta36sim::EventReadFrame('0'));
+        put(velta36cli::CaptureDirection::Inbound, reply);
+        put(velta36cli::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "v0"));
+        put(velta36cli::CaptureDirection::Inbound, "xy");
+        put(velta36cli::CaptureDirection::Inbound, "h0/");
+        put(velta36cli::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "{"));
+        put(velta36cli::CaptureDirection::Inbound, status.substr(0, 3));
+        put(velta36cli::CaptureDirection::Inbound, status.substr(3));
+    }
+    const std::vector<Packet> packets = Dissect("crafted.pcapng");
+    ASSERT_EQ(packets.size(), 8u);
+    EXPECT_EQ(packets[1].kinds, std::vector<std::string>{"event reply"});
+    EXPECT_EQ(packets[1].verdicts, std::vector<std::string>{"right"});
+    EXPECT_EQ(packets[1].recordCards, std::vector<std::string>{"1234"});
+    EXPECT_EQ(packets[1].recordTimes, std::vector<std::string>{"2024-03-05 08:01"});
+    EXPECT_TRUE(packets[3].kinds.empty());   // noise alone: part of a frame
+    EXPECT_EQ(packets[4].kinds, std::vector<std::string>{"acknowledgement"});
+    EXPECT_EQ(packets[4].noise, std::vector<std::string>{"7879"});
+    EXPECT_EQ(packets[4].firstPackets, std::vector<std::string>{"4"});
+    EXPECT_TRUE(packets[6].kinds.empty());
+    EXPECT_EQ(packets[7].kinds, std::vector<std::string>{"door status"});
+    EXPECT_EQ(packets[7].verdicts, std::vector<std::string>{"right"});
+    EXPECT_EQ(packets[7].firstPackets, std::vector<std::string>{"7"});
 }
 
 }  // namespace

@@ -109,19 +109,16 @@ end
 -- a '/' that closes a right checksum, or at a '/' that ends a chunk (which
 -- is where the driver takes it as complete): a flag byte of a record can
 -- be a '/' too.
-local function frame_ends_at(s, i, chunk_end)
-    if i == chunk_end then
+local function frame_ends_at(s, chunk_ends_here)
+    local c = s:byte(1)
+    if chunk_ends_here or c == 0x40 or c == 0x68 or c == 0x6E then
         return true
     end
     local a = s:find("A", 1, true)
-    if not a or a > i then
+    if not a then
         return true
     end
-    if s:byte(1) == 0x40 or s:byte(1) == 0x68 or s:byte(1) == 0x6E then
-        return true
-    end
-    local len = i - a + 1
-    return len >= 6 and s:sub(i - 4, i - 1) == nibbles(sum16(s, a, i - 5), 0x60)
+    return #s - a + 1 >= 6 and s:sub(#s - 4, #s - 1) == nibbles(sum16(s, a, #s - 5), 0x60)
 end
 
 local function split_frames(bytes)
@@ -129,9 +126,8 @@ local function split_frames(bytes)
     local from = 1
     local i = bytes:find("/", from, true)
     while i do
-        local candidate = bytes:sub(from, i)
-        if frame_ends_at(candidate, #candidate, #bytes - from + 1) then
-            frames[#frames + 1] = { bytes = candidate, ends = i }
+        if frame_ends_at(bytes:sub(from, i), i == #bytes) then
+            frames[#frames + 1] = { bytes = bytes:sub(from, i), ends = i }
             from = i + 1
         end
         i = bytes:find("/", i + 1, true)
