@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "control_request.h"
@@ -92,7 +93,9 @@ std::string MetricsText(const std::vector<DeviceMetrics>& devices)
     return out;
 }
 
-MetricsFile::MetricsFile(const std::string& path) : path_(path), temporary_(path + ".tmp")
+// Kept absolute: run changes into the database's folder after this.
+MetricsFile::MetricsFile(const std::string& path)
+    : path_(std::filesystem::absolute(path).string()), temporary_(path_ + ".tmp")
 {
     struct stat info;
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))

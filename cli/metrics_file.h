@@ -37,7 +37,8 @@ std::string MetricsText(const std::vector<DeviceMetrics>& devices);
 class MetricsFile {
 public:
     // Checks that the file can be written where it goes (its folder exists
-    // and takes a file); throws InputError with one line otherwise.
+    // and takes a file); throws InputError with one line otherwise. A
+    // relative path is taken from the current folder, now.
     explicit MetricsFile(const std::string& path);
 
     // Replaces the file; false, with the reason, when that failed (the old

@@ -81,11 +81,16 @@ TEST_F(MetricsFileTest, ReplacedAsAWholeWithNothingLeftBeside)
 {
     velta36cli::MetricsFile file("site.prom");
     EXPECT_FALSE(std::filesystem::exists("site.prom"));   // appears with the first write
+    // run changes into the database's folder after the options are read.
+    std::filesystem::create_directory("database");
+    std::filesystem::current_path("database");
     std::string why;
     ASSERT_TRUE(file.write("first 1\n", why)) << why;
     ASSERT_TRUE(file.write("second 2\n", why)) << why;
+    std::filesystem::current_path("..");
     EXPECT_EQ(ReadAll("site.prom"), "second 2\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 2);
+    EXPECT_TRUE(std::filesystem::is_empty("database"));
 }
 
 TEST_F(MetricsFileTest, PathInAMissingFolderOrOnAFolderIsBadInput)
