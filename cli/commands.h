@@ -22,6 +22,7 @@ struct RunOptions {
     LineOptions line;
     uint32_t rounds = 0;
     double intervalSeconds = 0;
+    std::optional<std::string> metrics;   // the metrics file, kept up to date
 };
 
 struct EventsOptions {

@@ -135,6 +135,7 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
             devices_.back().port = line.port;
             places_.push_back(line.port + ", address " + std::to_string(device.address));
             doorState_.push_back(-1);
+            lastRoundAt_.emplace_back();
         }
     }
 }
@@ -196,6 +197,12 @@ std::string HostSession::doorsOf(std::size_t device) const
     return DoorStates(devices_.at(device).doors, (state & 1) != 0, (state & 2) != 0);
 }
 
+HostSession::LastRound HostSession::lastRoundOf(std::size_t device) const
+{
+    std::lock_guard<std::mutex> lock(doorMutex_);
+    return LastRound{doorState_.at(device), lastRoundAt_.at(device)};
+}
+
 std::string HostSession::nameForDataId(int64_t dataId) const
 {
     for (const DeviceSpec& device : devices_) {
@@ -225,6 +232,7 @@ void HostSession::onHostEvent(std::size_t device, const refhost::HostEvent& even
     const int state = (event.bytes[4] ? 1 : 0) | (event.bytes[5] ? 2 : 0);
     {
         std::lock_guard<std::mutex> lock(doorMutex_);
+        lastRoundAt_[device] = std::chrono::steady_clock::now();
         if (doorState_[device] == state)
             return;
         doorState_[device] = state;

@@ -5,6 +5,7 @@
 #ifndef VELTA36_CLI_HOST_SESSION_H
 #define VELTA36_CLI_HOST_SESSION_H
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -50,6 +51,13 @@ public:
     // Where each device is, for messages: "/dev/ttyUSB0, address 1".
     std::string placeOf(std::size_t device) const;
     std::string doorsOf(std::size_t device) const;
+    // What the device published last: its door bits (-1 before its first
+    // round; bit 0 door 1 open, bit 1 door 2 open) and when.
+    struct LastRound {
+        int doors = -1;
+        std::optional<std::chrono::steady_clock::time_point> at;
+    };
+    LastRound lastRoundOf(std::size_t device) const;
     std::string nameForDataId(int64_t dataId) const;
     // The capture asked for could not be written to the end.
     bool captureFailed() const { return capture_ && capture_->failed(); }
@@ -67,6 +75,7 @@ private:
     std::unique_ptr<refhost::Scheduler> scheduler_;
     std::vector<std::string> places_;
     std::vector<int> doorState_;   // -1 unknown, else bit 0 door 1 open, bit 1 door 2 open
+    std::vector<std::optional<std::chrono::steady_clock::time_point>> lastRoundAt_;
     mutable std::mutex doorMutex_;
     std::streambuf* savedCout_ = nullptr;
     std::unique_ptr<std::ostream> quiet_;

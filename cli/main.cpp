@@ -58,6 +58,8 @@ int main(int argc, char** argv)
         ->check(CLI::PositiveNumber);
     runCommand->add_option("--interval", run.intervalSeconds, "seconds between polling cycles")
         ->check(CLI::NonNegativeNumber);
+    runCommand->add_option("--metrics", run.metrics,
+                           "keep per-device figures in this file, in the Prometheus text format");
 
     LineOptions openLine;
     int32_t openDoor = 0;

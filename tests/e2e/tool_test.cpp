@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "tool_support.h"
@@ -14,6 +16,32 @@ using e2e::Lines;
 using e2e::RunTool;
 using e2e::Tool;
 using e2e::ToolResult;
+
+// A metrics file read back as Prometheus reads it: every sample line is
+// "name{labels} value" under the HELP and TYPE lines of its metric; the
+// samples are keyed by name and labels.
+std::map<std::string, double> ReadMetrics(const std::string& text)
+{
+    std::map<std::string, double> samples;
+    std::set<std::string> typed;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("# TYPE ", 0) == 0) {
+            typed.insert(line.substr(7, line.find(' ', 7) - 7));
+            continue;
+        }
+        if (line.rfind("# HELP ", 0) == 0)
+            continue;
+        const std::size_t brace = line.find('{');
+        const std::size_t space = line.rfind(' ');
+        EXPECT_TRUE(brace != std::string::npos && space != std::string::npos && space > brace) << line;
+        if (brace == std::string::npos || space == std::string::npos)
+            continue;
+        EXPECT_TRUE(typed.count(line.substr(0, brace))) << "no TYPE before " << line;
+        samples[line.substr(0, space)] = std::stod(line.substr(space + 1));
+    }
+    return samples;
+}
 
 TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
@@ -44,6 +72,8 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
         {"simulate", "--doors", "3"},
         {"simulate", "--capture", "no-such-folder/sim.pcapng", "--seconds", "1"},
         {"run", "--capture", "no-such-folder/run.pcapng", "--dir", "never"},
+        {"run", "--metrics", "no-such-folder/velta36.prom", "--dir", "never"},
+        {"run", "--metrics", ".", "--dir", "never"},
         {"open-door", "--door", "1", "--port", "/dev/null", "--capture", "."},
         {"run", "--rs485-rts", "low"},
         {"run", "--rs485", "--rs485-delay-after", "500"},
@@ -116,7 +146,8 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
 
     std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
-    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2"});
+    const ToolResult run = RunTool(
+        {"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
     const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
@@ -124,6 +155,23 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(e2e::Mismatch(rows[i], setup.events[i].expected), "") << "row " << i;
     EXPECT_EQ(rows[0].dataId, 77);
+
+    // The metrics file as the run left it: the device's rows counted under
+    // its name, both doors, nothing half-written beside it.
+    std::map<std::string, double> metrics = ReadMetrics(e2e::ReadFile("site.prom"));
+    const std::string front = "{device=\"front\",port=\"" + sim.path() + "\",address=\"2\"";
+    EXPECT_EQ(metrics["velta36_rounds_completed_total" + front + "}"], 2);
+    EXPECT_EQ(metrics["velta36_events_stored_total" + front + "}"], 40);
+    EXPECT_EQ(metrics["velta36_saves_failed_total" + front + "}"], 0);
+    EXPECT_EQ(metrics["velta36_database_fault" + front + "}"], 0);
+    EXPECT_EQ(metrics.count("velta36_door_open" + front + ",door=\"1\"}"), 1u);
+    EXPECT_EQ(metrics.count("velta36_door_open" + front + ",door=\"2\"}"), 1u);
+    const std::string age = "velta36_last_round_age_seconds" + front + "}";
+    ASSERT_EQ(metrics.count(age), 1u);
+    EXPECT_GE(metrics[age], 0);
+    EXPECT_LT(metrics[age], 60);
+    EXPECT_EQ(metrics.size(), 8u) << e2e::ReadFile("site.prom");
+    EXPECT_FALSE(std::filesystem::exists("site.prom.tmp"));
 
     const ToolResult add = RunTool({"add-card", "--port", sim.path(), "--config", "device.json", "--code",
                                     "00001234", "--slot", "7", "--end", "2031-01-15", "--door", "1"});
