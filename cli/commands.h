@@ -22,13 +22,18 @@ struct RunOptions {
     LineOptions line;
     uint32_t rounds = 0;
     double intervalSeconds = 0;
+    std::optional<std::string> metrics;   // the metrics file, kept up to date
 };
 
 struct EventsOptions {
     std::string dir = ".";
-    int32_t limit = 20;
+    std::optional<int32_t> limit;   // default: 20 in the table, all rows in csv and json
+    std::string format = "table";
     std::optional<std::string> since;
+    std::optional<std::string> until;
     std::optional<std::string> card;
+    std::vector<int32_t> channels;
+    std::vector<int32_t> types;
 };
 
 struct SimulateOptions {
@@ -39,12 +44,25 @@ struct SimulateOptions {
     uint64_t seed = 1;
     double seconds = 0;   // 0: until interrupted
     double split = 0, noise = 0, corrupt = 0, refuse = 0, drop = 0, lose = 0;
+    std::optional<std::string> capture;
+};
+
+struct ScanOptions {
+    std::string port;
+    int32_t baud = 9600;
+    int32_t from = 0;
+    int32_t to = kMaxAddress;
+    int32_t tries = 1;
+    int32_t waitMs = 300;   // the controller's turnaround, on top of the wire time
+    std::optional<std::string> capture;
+    refhost::Rs485Settings rs485;
 };
 
 int RunCommand(const RunOptions& options, Console& console);
 int ControlCommand(const LineOptions& options, const ControlRequest& request, Console& console);
 int EventsCommand(const EventsOptions& options, Console& console);
 int SimulateCommand(const SimulateOptions& options, Console& console);
+int ScanCommand(const ScanOptions& options, Console& console);
 
 }  // namespace velta36cli
 

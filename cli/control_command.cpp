@@ -55,7 +55,7 @@ int ControlCommand(const LineOptions& options, const ControlRequest& request, Co
     }
     if (outcome.controlResult == 1) {
         console.line("done: " + request.what + " (" + where + ")");
-        return kExitOk;
+        return session.captureFailed() ? kExitFailed : kExitOk;
     }
     if (received == 0)
         console.error(request.what + ": no answer from the controller (" + where + ")");

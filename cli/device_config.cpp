@@ -13,8 +13,6 @@ namespace velta36cli {
 
 namespace {
 
-const int32_t kMaxAddress = 207;   // '0' + address must stay one byte
-
 // Reads a host key given as a number or as text, the way the host does.
 std::optional<int32_t> ReadInteger(const Json::Value& object, const char* key, const std::string& where)
 {

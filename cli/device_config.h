@@ -14,6 +14,9 @@
 
 namespace velta36cli {
 
+// Frames carry the address as one character, '0' + address: 0 to 207.
+const int32_t kMaxAddress = 207;
+
 struct LineDefaults {
     std::optional<std::string> port;     // none: the built-in simulated controller
     std::optional<int32_t> baud;

@@ -33,9 +33,12 @@ struct StoredEvent {
 };
 
 struct EventFilter {
-    int32_t limit = 20;
-    std::optional<std::string> since;   // "YYYY-MM-DD[ hh:mm[:ss]]"
+    int32_t limit = 20;                 // negative: no limit
+    std::optional<std::string> since;   // "YYYY-MM-DD hh:mm:ss", inclusive
+    std::optional<std::string> until;   // likewise
     std::optional<std::string> cardNo;
+    std::vector<int64_t> channels;      // any of them; empty: all
+    std::vector<int64_t> types;         // likewise
 };
 
 // Read-only access; waits up to busyWaitMs instead of failing while a
@@ -64,6 +67,9 @@ private:
 // Accepts "YYYY-MM-DD", "YYYY-MM-DD hh:mm" or "YYYY-MM-DD hh:mm:ss" (a 'T'
 // may stand for the space); returns the form stored in "EventTime".
 std::optional<std::string> NormaliseTime(const std::string& text);
+// The same forms as the end of a range: the last second of the day, minute
+// or second given ("2024-03-05" -> "2024-03-05 23:59:59").
+std::optional<std::string> NormaliseUntil(const std::string& text);
 
 }  // namespace velta36cli
 

@@ -1,28 +1,78 @@
-// velta36 events: the stored events, newest first, straight from SQLite.
+// velta36 events: the stored events, newest first, straight from SQLite, as
+// a table for reading or as CSV or JSON lines for other systems. Every
+// option is checked before the database is opened, so bad input prints
+// one line and nothing else.
 #include "commands.h"
 #include "event_database.h"
 #include "output_format.h"
 
 namespace velta36cli {
 
+namespace {
+
+// Channels: 0 the controller, 1 and 2 the doors (or readers), 3 and 4 the
+// exit buttons.
+const int32_t kMaxChannel = 4;
+// Event-type codes a stored event can carry (7 and 8 are no code).
+bool IsEventType(int32_t code)
+{
+    return (code >= 0 && code <= 6) || (code >= 9 && code <= 15);
+}
+
+std::optional<std::string> TimeOption(const char* option, const std::optional<std::string>& text,
+                                      std::optional<std::string> (*normalise)(const std::string&))
+{
+    if (!text)
+        return std::nullopt;
+    std::optional<std::string> time = normalise(*text);
+    if (!time)
+        throw InputError(std::string(option) + " \"" + *text + "\" is not a time YYYY-MM-DD[ hh:mm[:ss]]");
+    return time;
+}
+
+}  // namespace
+
 int EventsCommand(const EventsOptions& options, Console& console)
 {
+    if (options.format != "table" && options.format != "csv" && options.format != "json")
+        throw InputError("--format \"" + options.format + "\" is not one of table, csv, json");
     EventFilter filter;
-    if (options.limit <= 0)
+    if (options.limit && *options.limit <= 0)
         throw InputError("--limit must be a positive number");
-    filter.limit = options.limit;
-    if (options.since) {
-        filter.since = NormaliseTime(*options.since);
-        if (!filter.since)
-            throw InputError("--since \"" + *options.since + "\" is not a time YYYY-MM-DD[ hh:mm[:ss]]");
-    }
+    filter.limit = options.limit.value_or(options.format == "table" ? 20 : -1);
+    filter.since = TimeOption("--since", options.since, NormaliseTime);
+    filter.until = TimeOption("--until", options.until, NormaliseUntil);
+    if (filter.since && filter.until && *filter.until < *filter.since)
+        throw InputError("--until " + *options.until + " comes before --since " + *options.since);
+    if (options.card && options.card->size() != 8)
+        throw InputError("--card \"" + *options.card + "\" is not a card number of 8 characters");
     filter.cardNo = options.card;
+    for (int32_t channel : options.channels) {
+        if (channel < 0 || channel > kMaxChannel)
+            throw InputError("--channel " + std::to_string(channel) + " is out of range (0 to 4)");
+        filter.channels.push_back(channel);
+    }
+    for (int32_t type : options.types) {
+        if (!IsEventType(type))
+            throw InputError("--type " + std::to_string(type) + " is not an event type (0 to 6, 9 to 15)");
+        filter.types.push_back(type);
+    }
+
     EventReader reader(options.dir + "/" + kDatabaseFile);
     const std::vector<StoredEvent> rows = reader.newest(filter);
-    for (const StoredEvent& row : rows)
-        console.line(EventLine(row));
-    if (rows.empty())
-        console.line("no events");
+    if (options.format == "csv") {
+        console.line(EventCsvHeader());
+        for (const StoredEvent& row : rows)
+            console.line(EventCsvLine(row));
+    } else if (options.format == "json") {
+        for (const StoredEvent& row : rows)
+            console.line(EventJsonLine(row));
+    } else {
+        for (const StoredEvent& row : rows)
+            console.line(EventLine(row));
+        if (rows.empty())
+            console.line("no events");
+    }
     return kExitOk;
 }
 

@@ -53,6 +53,10 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
     LineDefaults defaults{options.port, options.baud, options.address};
     devices_ = LoadDevices(options.config, defaults);
     std::vector<LineSpec> lines = GroupByLine(devices_);
+    // Opened before the working folder changes: a relative path is the
+    // user's. A path that cannot be written stops everything here.
+    if (options.capture)
+        capture_.reset(new LineCapture(*options.capture));
 
     const std::string pluginPath = AbsolutePath(options.plugin ? *options.plugin : DefaultPluginPath());
     plugin_ = refhost::PluginLibrary::Load(pluginPath);
@@ -104,19 +108,23 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
     scheduler_->setDatabaseObserver([this](std::size_t device, const refhost::DatabaseHealth& health) {
         onDatabaseChange(device, health);
     });
-    if (options.trace) {
-        scheduler_->setTraceObserver([this](const refhost::TraceRecord& record) {
-            console_.line(TraceLine(record.when, record.device,
-                                    record.direction == refhost::TraceRecord::Direction::Sent, record.bytes));
-        });
+    if (options.trace || capture_) {
+        const bool print = options.trace;
+        scheduler_->setTraceObserver(
+            [this, print](const refhost::TraceRecord& record) { onLineTraffic(record, print); });
     }
+    if (capture_)
+        capture_->onFailure([this](const std::string& why) { console_.error(why); });
     devices_.clear();
     for (const LineSpec& line : lines) {
         // Opened here so that a missing, busy or forbidden port is reported
         // before anything runs.
-        std::unique_ptr<refhost::Transport> transport(new refhost::SerialTransport(line.port, line.baud));
+        std::unique_ptr<refhost::Transport> transport(
+            new refhost::SerialTransport(line.port, line.baud, options.rs485));
         transport->open();
         const std::size_t lineIndex = scheduler_->addLine(line.port, std::move(transport), line.baud);
+        if (capture_)
+            addCaptureInterface(lineIndex, line);
         for (const DeviceSpec& device : line.devices) {
             try {
                 scheduler_->addDevice(lineIndex, device.name, plugin_->createDevice(), device.config);
@@ -127,6 +135,7 @@ HostSession::HostSession(const LineOptions& options, const refhost::Scheduler::O
             devices_.back().port = line.port;
             places_.push_back(line.port + ", address " + std::to_string(device.address));
             doorState_.push_back(-1);
+            lastRoundAt_.emplace_back();
         }
     }
 }
@@ -141,6 +150,34 @@ HostSession::~HostSession()
         delete quiet_->rdbuf();
         quiet_.reset();
     }
+}
+
+void HostSession::addCaptureInterface(std::size_t lineIndex, const LineSpec& line)
+{
+    std::string devices;
+    for (const DeviceSpec& device : line.devices) {
+        const std::string note = device.name + " (address " + std::to_string(device.address) + ")";
+        captureNotes_[{lineIndex, device.name}] = note;
+        devices += (devices.empty() ? "" : ", ") + note;
+    }
+    captureInterfaces_.resize(lineIndex + 1);
+    captureInterfaces_[lineIndex] = capture_->addInterface(
+        line.port, "velta36 host side, " + std::to_string(line.baud) + " baud: " + devices);
+}
+
+void HostSession::onLineTraffic(const refhost::TraceRecord& record, bool print)
+{
+    const bool sent = record.direction == refhost::TraceRecord::Direction::Sent;
+    if (print)
+        console_.line(TraceLine(record.when, record.device, sent, record.bytes));
+    if (!capture_)
+        return;
+    // What the host writes leaves through the interface: outbound.
+    const auto note = captureNotes_.find({record.line, record.device});
+    capture_->record(captureInterfaces_.at(record.line),
+                     sent ? CaptureDirection::Outbound : CaptureDirection::Inbound, record.when,
+                     record.bytes.data(), record.bytes.size(),
+                     note != captureNotes_.end() ? note->second : record.device);
 }
 
 std::string HostSession::placeOf(std::size_t device) const
@@ -158,6 +195,12 @@ std::string HostSession::doorsOf(std::size_t device) const
     if (state < 0)
         return "doors not reported yet";
     return DoorStates(devices_.at(device).doors, (state & 1) != 0, (state & 2) != 0);
+}
+
+HostSession::LastRound HostSession::lastRoundOf(std::size_t device) const
+{
+    std::lock_guard<std::mutex> lock(doorMutex_);
+    return LastRound{doorState_.at(device), lastRoundAt_.at(device)};
 }
 
 std::string HostSession::nameForDataId(int64_t dataId) const
@@ -189,6 +232,7 @@ void HostSession::onHostEvent(std::size_t device, const refhost::HostEvent& even
     const int state = (event.bytes[4] ? 1 : 0) | (event.bytes[5] ? 2 : 0);
     {
         std::lock_guard<std::mutex> lock(doorMutex_);
+        lastRoundAt_[device] = std::chrono::steady_clock::now();
         if (doorState_[device] == state)
             return;
         doorState_[device] = state;

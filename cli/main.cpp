@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <iostream>
+#include <map>
 
 #include "commands.h"
 #include "refhost/plugin_loader.h"
@@ -11,6 +12,23 @@
 using namespace velta36cli;
 
 namespace {
+
+// For every subcommand that opens a port.
+void AddRs485Options(CLI::App& command, refhost::Rs485Settings& rs485)
+{
+    CLI::Option* enabled = command.add_flag(
+        "--rs485", rs485.enabled, "kernel RS-485 mode: RTS enables the transceiver's driver while sending");
+    command
+        .add_option("--rs485-rts", rs485.rtsHighWhileSending, "RTS level while sending: high (default) or low")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, bool>{{"high", true}, {"low", false}}))
+        ->needs(enabled);
+    command.add_option("--rs485-delay-before", rs485.delayBeforeSendMs, "ms between RTS and the first byte")
+        ->check(CLI::Range(0u, refhost::kMaxRs485DelayMs))
+        ->needs(enabled);
+    command.add_option("--rs485-delay-after", rs485.delayAfterSendMs, "ms between the last byte and RTS")
+        ->check(CLI::Range(0u, refhost::kMaxRs485DelayMs))
+        ->needs(enabled);
+}
 
 void AddLineOptions(CLI::App& command, LineOptions& line)
 {
@@ -21,6 +39,8 @@ void AddLineOptions(CLI::App& command, LineOptions& line)
     command.add_option("--dir", line.dir, "folder of ZRMDevice.db (default: current folder)");
     command.add_option("--plugin", line.plugin, "path of velta36.so (default: next to the tool)");
     command.add_flag("--trace", line.trace, "print every frame sent and received, and the plug-in's log");
+    command.add_option("--capture", line.capture, "write every chunk on the line to this pcapng file");
+    AddRs485Options(command, line.rs485);
 }
 
 }  // namespace
@@ -38,6 +58,8 @@ int main(int argc, char** argv)
         ->check(CLI::PositiveNumber);
     runCommand->add_option("--interval", run.intervalSeconds, "seconds between polling cycles")
         ->check(CLI::NonNegativeNumber);
+    runCommand->add_option("--metrics", run.metrics,
+                           "keep per-device figures in this file, in the Prometheus text format");
 
     LineOptions openLine;
     int32_t openDoor = 0;
@@ -70,9 +92,13 @@ int main(int argc, char** argv)
     EventsOptions events;
     CLI::App* eventsCommand = app.add_subcommand("events", "list stored events, newest first");
     eventsCommand->add_option("--dir", events.dir, "folder of ZRMDevice.db (default: current folder)");
-    eventsCommand->add_option("--limit", events.limit, "at most N events (default 20)");
+    eventsCommand->add_option("--limit", events.limit, "at most N events (default 20 in the table, all in csv and json)");
+    eventsCommand->add_option("--format", events.format, "table (default), csv, or json (one object a line)");
     eventsCommand->add_option("--since", events.since, "only events at or after YYYY-MM-DD[ hh:mm[:ss]]");
+    eventsCommand->add_option("--until", events.until, "only events up to YYYY-MM-DD[ hh:mm[:ss]], that day or minute included");
     eventsCommand->add_option("--card", events.card, "only events of this card number (8 characters)");
+    eventsCommand->add_option("--channel", events.channels, "only events of this channel, 0 to 4 (repeatable)");
+    eventsCommand->add_option("--type", events.types, "only events of this type code (repeatable)");
 
     SimulateOptions simulate;
     CLI::App* simulateCommand =
@@ -89,6 +115,18 @@ int main(int argc, char** argv)
     simulateCommand->add_option("--refuse", simulate.refuse, "rate of refused commands (0..1)");
     simulateCommand->add_option("--drop", simulate.drop, "rate of lost replies (0..1)");
     simulateCommand->add_option("--lose", simulate.lose, "rate of lost commands (0..1)");
+    simulateCommand->add_option("--capture", simulate.capture, "write every chunk on the line to this pcapng file");
+
+    ScanOptions scan;
+    CLI::App* scanCommand = app.add_subcommand("scan", "ask every address on a line for its door status");
+    scanCommand->add_option("--port", scan.port, "serial device or pseudo-terminal")->required();
+    scanCommand->add_option("--baud", scan.baud, "line speed (default 9600)");
+    scanCommand->add_option("--from", scan.from, "first address (default 0)");
+    scanCommand->add_option("--to", scan.to, "last address (default 207)");
+    scanCommand->add_option("--tries", scan.tries, "requests per address before it counts as silent (default 1)");
+    scanCommand->add_option("--wait", scan.waitMs, "ms a controller may take to start answering (default 300)");
+    scanCommand->add_option("--capture", scan.capture, "write every chunk on the line to this pcapng file");
+    AddRs485Options(*scanCommand, scan.rs485);
 
     try {
         app.parse(argc, argv);
@@ -119,6 +157,8 @@ int main(int argc, char** argv)
             return EventsCommand(events, console);
         if (simulateCommand->parsed())
             return SimulateCommand(simulate, console);
+        if (scanCommand->parsed())
+            return ScanCommand(scan, console);
     } catch (const InputError& error) {
         console.error(error.what());
         return kExitBadInput;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include <json/json.h>
+
 namespace velta36cli {
 
 std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
@@ -18,16 +20,25 @@ std::string TraceLine(std::chrono::system_clock::time_point when, const std::str
     std::snprintf(stamp, sizeof(stamp), "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis.count()));
     std::string hex;
-    std::string ascii;
     for (unsigned char byte : bytes) {
         char pair[4];
         std::snprintf(pair, sizeof(pair), "%02X ", byte);
         hex += pair;
-        ascii += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '.';
     }
     if (!hex.empty())
         hex.pop_back();
-    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" + ascii + "|";
+    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" +
+           PrintableAscii(std::string(bytes.begin(), bytes.end())) + "|";
+}
+
+std::string PrintableAscii(const std::string& bytes)
+{
+    std::string ascii;
+    for (char c : bytes) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        ascii += (byte >= 0x20 && byte < 0x7F) ? c : '.';
+    }
+    return ascii;
 }
 
 std::string EventLine(const StoredEvent& event)
@@ -38,6 +49,48 @@ std::string EventLine(const StoredEvent& event)
                   static_cast<long long>(event.readerChannel), static_cast<long long>(event.eventType),
                   event.cardNo.c_str());
     return std::string(head) + (event.reason.empty() ? "-" : event.reason);
+}
+
+std::string EventCsvHeader()
+{
+    return "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason";
+}
+
+namespace {
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string EventCsvLine(const StoredEvent& event)
+{
+    return std::to_string(event.id) + "," + std::to_string(event.dataId) + "," +
+           CsvField(event.eventTime.value_or("")) + "," + std::to_string(event.readerChannel) + "," +
+           std::to_string(event.eventType) + "," + CsvField(event.cardNo) + "," + CsvField(event.reason);
+}
+
+std::string EventJsonLine(const StoredEvent& event)
+{
+    Json::Value row(Json::objectValue);
+    row["id"] = static_cast<Json::Int64>(event.id);
+    row["data_id"] = static_cast<Json::Int64>(event.dataId);
+    row["EventTime"] = event.eventTime ? Json::Value(*event.eventTime) : Json::Value();
+    row["ReaderChannel"] = static_cast<Json::Int64>(event.readerChannel);
+    row["EventType"] = static_cast<Json::Int64>(event.eventType);
+    row["CardNo"] = event.cardNo;
+    row["Reason"] = event.reason;
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    writer["emitUTF8"] = false;
+    return Json::writeString(writer, row);
 }
 
 std::string DoorStates(int doors, bool door1Open, bool door2Open)

@@ -15,8 +15,20 @@ namespace velta36cli {
 std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
                       const std::vector<unsigned char>& bytes);
 
+// The bytes as ASCII, '.' for anything outside printable ASCII.
+std::string PrintableAscii(const std::string& bytes);
+
 // "2024-03-05 08:01:00  ch 1  type 1  card 00001234  刷卡进门成功"
 std::string EventLine(const StoredEvent& event);
+
+// Export forms of a row, under the table's own column names: a CSV header
+// and line (RFC 4180 quoting, an empty field for a row without a time),
+// and a JSON object on one line (null for no time; text outside ASCII as
+// \u escapes, so every line is plain ASCII whatever bytes a card number
+// holds).
+std::string EventCsvHeader();
+std::string EventCsvLine(const StoredEvent& event);
+std::string EventJsonLine(const StoredEvent& event);
 
 // "door 1 open, door 2 closed"
 std::string DoorStates(int doors, bool door1Open, bool door2Open);

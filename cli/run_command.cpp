@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "event_database.h"
 #include "output_format.h"
+#include "run_metrics.h"
 #include "stop_signals.h"
 
 namespace velta36cli {
@@ -21,7 +22,8 @@ namespace {
 // from the plug-in's saves (HostSession), not from here.
 class EventTail {
 public:
-    EventTail(HostSession& session, Console& console) : session_(session), console_(console)
+    EventTail(HostSession& session, Console& console, RunMetrics* metrics)
+        : session_(session), console_(console), metrics_(metrics)
     {
         open();
         lastId_ = reader_ ? readMaxId() : 0;
@@ -48,6 +50,8 @@ public:
                               EventLine(row));
                 lastId_ = row.id;
                 ++printed_;
+                if (metrics_)
+                    metrics_->countStored(row.dataId);
             }
             return rows.size();
         } catch (const std::exception&) {
@@ -94,6 +98,7 @@ private:
 
     HostSession& session_;
     Console& console_;
+    RunMetrics* metrics_;
     std::unique_ptr<EventReader> reader_;
     ino_t inode_ = 0;
     int64_t lastId_ = 0;
@@ -134,8 +139,13 @@ int RunCommand(const RunOptions& options, Console& console)
     refhost::Scheduler::Options schedule;
     schedule.maxRounds = options.rounds;
     schedule.interval = std::chrono::milliseconds(static_cast<int64_t>(options.intervalSeconds * 1000));
+    // Its path is checked first, and taken from the folder the tool started
+    // in (the session moves to the database's folder).
+    std::unique_ptr<RunMetrics> metrics;
+    if (options.metrics)
+        metrics.reset(new RunMetrics(*options.metrics));
     HostSession session(options.line, schedule, console, true);
-    EventTail tail(session, console);
+    EventTail tail(session, console, metrics.get());
 
     // A simulated controller has a known end: once nothing is left on it.
     // A real one is polled until interrupted (or for --rounds).
@@ -162,9 +172,13 @@ int RunCommand(const RunOptions& options, Console& console)
         }
         if (tail.print() > 0)
             ShowProgress(session, console, tail.printed());
+        if (metrics)
+            metrics->update(session, console);
     }
     session.scheduler().wait();
     tail.print();
+    if (metrics)
+        metrics->update(session, console, true);
     console.clearProgress();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -174,6 +188,8 @@ int RunCommand(const RunOptions& options, Console& console)
         console.error(error);
         status = kExitFailed;
     }
+    if (session.captureFailed() || (metrics && metrics->failed()))
+        status = kExitFailed;
     return status;
 }
 

@@ -1,9 +1,13 @@
 // velta36 simulate: simulated controllers on a new pseudo-terminal, for
 // `velta36 run --port` or any other program to talk to.
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "commands.h"
+#include "line_capture.h"
 #include "simulated_line.h"
 #include "stop_signals.h"
 
@@ -15,6 +19,14 @@ void CheckRate(const char* name, double rate)
 {
     if (!(rate >= 0 && rate <= 1))
         throw InputError(std::string("--") + name + " must be a rate between 0 and 1");
+}
+
+std::string AddressList(const std::vector<int32_t>& addresses)
+{
+    std::string text = addresses.size() == 1 ? "address " : "addresses ";
+    for (std::size_t i = 0; i < addresses.size(); ++i)
+        text += (i > 0 ? ", " : "") + std::to_string(addresses[i]);
+    return text;
 }
 
 }  // namespace
@@ -39,8 +51,9 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
         addresses.push_back(0);
     std::vector<SimulatedControllerSpec> controllers;
     for (int32_t address : addresses) {
-        if (address < 0 || address > 207)
-            throw InputError("address " + std::to_string(address) + " is out of range (0 to 207)");
+        if (address < 0 || address > kMaxAddress)
+            throw InputError("address " + std::to_string(address) + " is out of range (0 to " +
+                             std::to_string(kMaxAddress) + ")");
         SimulatedControllerSpec spec;
         spec.address = address;
         spec.doors = options.doors;
@@ -54,8 +67,36 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
         spec.faults.loseCommand = options.lose;
         controllers.push_back(spec);
     }
+    std::unique_ptr<LineCapture> capture;
+    if (options.capture) {
+        capture.reset(new LineCapture(*options.capture));
+        capture->onFailure([&console](const std::string& why) { console.error(why); });
+    }
+    // The interface is described once the path is known; a chunk that
+    // comes before (nobody knows the path yet, but a guess is possible)
+    // waits for it.
+    std::mutex describing;
+    std::unique_lock<std::mutex> describingLock(describing);
+    std::function<void(velta36sim::TapDirection, const char*, std::size_t)> tap;
+    if (capture) {
+        tap = [&capture, &describing](velta36sim::TapDirection direction, const char* data, std::size_t length) {
+            std::lock_guard<std::mutex> described(describing);
+            // Taken on the controllers' side: commands come in, replies go out.
+            capture->record(0,
+                            direction == velta36sim::TapDirection::ToControllers ? CaptureDirection::Inbound
+                                                                                 : CaptureDirection::Outbound,
+                            std::chrono::system_clock::now(), reinterpret_cast<const unsigned char*>(data),
+                            length, "");
+        };
+    }
+    // Declared after what the tap uses, so that its thread stops first.
     SimulatedLine line(controllers, options.baud);
-    const std::string path = line.start();
+    const std::string path = line.start(tap);
+    if (capture)
+        capture->addInterface(path, "velta36 simulated controllers, controller side, " + AddressList(addresses) +
+                                        (options.baud > 0 ? ", " + std::to_string(options.baud) + " baud"
+                                                          : ", unpaced"));
+    describingLock.unlock();
     InstallStopSignals();
     console.line(path);
     console.line("simulating " + std::to_string(addresses.size()) + " controller(s) with " +
@@ -69,6 +110,7 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
             break;
     }
     line.stop();
+    const int status = capture && capture->failed() ? kExitFailed : kExitOk;
     for (int32_t address : addresses) {
         line.line().With(address, [&console, address](velta36sim::SimulatedController& controller) {
             const velta36sim::Controller& state = controller.controller();
@@ -80,7 +122,7 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
                          std::to_string(stats.faults.Total()) + " faults injected");
         });
     }
-    return kExitOk;
+    return status;
 }
 
 }  // namespace velta36cli

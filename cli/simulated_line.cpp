@@ -52,10 +52,11 @@ SimulatedLine::~SimulatedLine()
     stop();
 }
 
-std::string SimulatedLine::start()
+std::string SimulatedLine::start(std::function<void(velta36sim::TapDirection, const char*, std::size_t)> tap)
 {
     velta36sim::ServerOptions options;
     options.baud = baud_;
+    options.tap = std::move(tap);
     server_.reset(new velta36sim::LineServer(line_, options));
     return server_->StartPty();
 }

@@ -5,6 +5,7 @@
 #define VELTA36_CLI_SIMULATED_LINE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +31,9 @@ public:
     SimulatedLine(const std::vector<SimulatedControllerSpec>& controllers, int32_t baud);
     ~SimulatedLine();
 
-    // Starts serving; returns the path of the pseudo-terminal to open.
-    std::string start();
+    // Starts serving; returns the path of the pseudo-terminal to open. The
+    // tap, when given, sees every chunk on the line (for a capture).
+    std::string start(std::function<void(velta36sim::TapDirection, const char*, std::size_t)> tap = {});
     void stop();
 
     // No controller holds an event it has not had acknowledged.

@@ -9,8 +9,9 @@
 #                   mipsel, each from its own target-flavour build
 #   velta36-host    reference host runtime and the ODB-compatible runtime,
 #                   libvelta36-host.so and libvelta36-odb.so in /usr/lib/<multiarch>
-#   velta36-tools   the velta36 tool and velta36-simulator in /usr/bin, and the
-#                   tool's own velta36.so in /usr/lib/velta36
+#   velta36-tools   the velta36 tool and velta36-simulator in /usr/bin, the
+#                   tool's own velta36.so in /usr/lib/velta36, the unit
+#                   velta36@.service with its user, the Wireshark dissector
 #   velta36-dev     headers to build a plug-in or a host against, /usr/include/velta36
 # A target-flavour build packages the plug-in only: that is what goes on a
 # host. A native build against our runtime packages the rest.
@@ -58,6 +59,30 @@ elseif(NOT CMAKE_CROSSCOMPILING)
     install(TARGETS velta36 LIBRARY DESTINATION lib/velta36 COMPONENT Unspecified)
   endif()
   list(APPEND _velta36_components Unspecified)
+
+  # In the field with velta36-tools: the service unit per site and its user,
+  # the Wireshark dissector for the tool's captures (also where Wireshark
+  # loads Lua plug-ins by itself) and the page that explains them.
+  if(TARGET velta36_cli)
+    install(FILES "${PROJECT_SOURCE_DIR}/tools/systemd/velta36@.service"
+            DESTINATION lib/systemd/system COMPONENT Unspecified)
+    install(FILES "${PROJECT_SOURCE_DIR}/tools/systemd/velta36.sysusers"
+            DESTINATION lib/sysusers.d RENAME velta36.conf COMPONENT Unspecified)
+    install(FILES "${PROJECT_SOURCE_DIR}/tools/wireshark/velta36.lua"
+            DESTINATION share/velta36/wireshark COMPONENT Unspecified)
+    set(_lua_link "${CMAKE_BINARY_DIR}/velta36-package/wireshark/velta36.lua")
+    file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/velta36-package/wireshark")
+    file(RELATIVE_PATH _lua_target "/usr/${VELTA36_INSTALL_LIBDIR}/wireshark/plugins"
+         "/usr/share/velta36/wireshark/velta36.lua")
+    file(CREATE_LINK "${_lua_target}" "${_lua_link}" SYMBOLIC)
+    install(FILES "${_lua_link}" DESTINATION "${VELTA36_INSTALL_LIBDIR}/wireshark/plugins"
+            COMPONENT Unspecified)
+    install(FILES "${PROJECT_SOURCE_DIR}/docs/field-use.md"
+            DESTINATION share/doc/velta36-tools COMPONENT Unspecified)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_CONTROL_EXTRA
+        "${PROJECT_SOURCE_DIR}/tools/debian/tools/postinst;${PROJECT_SOURCE_DIR}/tools/debian/tools/postrm")
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  endif()
 
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/host/" DESTINATION include/velta36/host
           COMPONENT dev FILES_MATCHING PATTERN "*.h")

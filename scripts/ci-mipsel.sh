@@ -43,9 +43,9 @@ echo "velta36.so exports functions: $functions"
 others=$($readelf --dyn-syms -W "$so" | awk '$1 ~ /^[0-9]+:$/ && $5 != "LOCAL" && $7 != "UND" && $4 != "FUNC" {print $8}' | grep -v '^_ZT[IS]' || true)
 [ -z "$others" ] || { echo "velta36.so exports other symbols: $others" >&2; exit 1; }
 
-# Left out here only: the Tool* tests start the velta36 program itself as
+# Left out here only: the Tool*.* tests start the velta36 program itself as
 # a child process through /bin/sh, which the kernel cannot run for mipsel
 # without a binfmt_misc registration of qemu (not available in our CI
 # containers); CTest's emulator covers only the test executable.
-ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE no-emulation -E '^Tool'
+ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE no-emulation -E '^Tool[A-Za-z]*\.'
 

@@ -107,6 +107,16 @@ if [ "${#tools[@]}" -eq 1 ]; then
   [ -z "$missing" ] || fail "the tool's velta36.so imports ODB symbols libvelta36-odb lacks: $missing"
   LD_LIBRARY_PATH="$root/usr/lib/$multiarch_native" "$root/usr/bin/velta36" --help >/dev/null \
     || fail "the packaged tool does not start"
+  # Running unattended and reading captures: the unit, its user, the
+  # dissector where Wireshark loads Lua plug-ins, the page about them, and
+  # the maintainer script that creates the user.
+  for f in usr/lib/systemd/system/velta36@.service usr/lib/sysusers.d/velta36.conf \
+           usr/share/velta36/wireshark/velta36.lua "usr/lib/$multiarch_native/wireshark/plugins/velta36.lua" \
+           usr/share/doc/velta36-tools/field-use.md; do
+    [ -e "$root/$f" ] || fail "velta36-tools lacks /$f"
+  done
+  dpkg-deb -I "${tools[0]}" postinst >/dev/null || fail "velta36-tools has no postinst"
+  dpkg-deb -I "${tools[0]}" postinst | grep -q systemd-sysusers || fail "velta36-tools' postinst does not create the user"
   rm -rf "$root"
 else
   echo "packages: no velta36-tools (tools not built)"

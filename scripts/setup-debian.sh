@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing velta36 needs on Debian 12. Idempotent;
 # run as root (or through sudo). Packages already present are left alone.
+# tshark reads the tool's captures with our dissector in the tests, and
+# systemd-analyze checks the service unit.
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,7 @@ packages=(
   libjsoncpp-dev libboost-dev libboost-date-time-dev libsqlite3-dev sqlite3
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   valgrind
+  tshark systemd
 )
 
 missing=()

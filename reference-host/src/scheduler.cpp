@@ -74,10 +74,10 @@ private:
 }  // namespace
 
 std::chrono::milliseconds ReplyTimeout(int32_t baud, std::size_t requestBytes,
-                                       std::chrono::milliseconds turnaround)
+                                       std::chrono::milliseconds turnaround, std::size_t replyBytes)
 {
     const int64_t rate = baud > 0 ? baud : 9600;
-    const int64_t bits = static_cast<int64_t>(requestBytes + kMaxReplyBytes) * 10;
+    const int64_t bits = static_cast<int64_t>(requestBytes + replyBytes) * 10;
     const int64_t wireMs = (bits * 1000 + rate - 1) / rate;
     return std::chrono::milliseconds(wireMs) + turnaround;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -70,7 +71,10 @@ bool IsStandardBaud(int32_t baud)
     return LookUpSpeed(baud, speed);
 }
 
-SerialTransport::SerialTransport(std::string path, int32_t baud) : path_(std::move(path)), baud_(baud) {}
+SerialTransport::SerialTransport(std::string path, int32_t baud, Rs485Settings rs485)
+    : path_(std::move(path)), baud_(baud), rs485_(rs485)
+{
+}
 
 SerialTransport::~SerialTransport()
 {
@@ -108,6 +112,8 @@ void SerialTransport::open()
     fd_ = fd;
     try {
         configure();
+        if (rs485_.enabled)
+            enableRs485();
     } catch (...) {
         close();
         throw;
@@ -132,6 +138,30 @@ void SerialTransport::configure()
     if (tcsetattr(fd_, TCSANOW, &tio) != 0)
         throw SerialError(SerialError::Reason::Io, Describe(path_, errno));
     tcflush(fd_, TCIOFLUSH);
+}
+
+void SerialTransport::enableRs485()
+{
+    // Read first, so that what the board set up (bus termination and the
+    // like) stays as it was.
+    serial_rs485 mode{};
+    int rc = ioctl(fd_, TIOCGRS485, &mode);
+    if (rc == 0) {
+        mode.flags |= SER_RS485_ENABLED;
+        mode.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND);
+        mode.flags |= rs485_.rtsHighWhileSending ? SER_RS485_RTS_ON_SEND : SER_RS485_RTS_AFTER_SEND;
+        mode.delay_rts_before_send = rs485_.delayBeforeSendMs;
+        mode.delay_rts_after_send = rs485_.delayAfterSendMs;
+        rc = ioctl(fd_, TIOCSRS485, &mode);
+    }
+    if (rc != 0) {
+        // A pseudo-terminal or an adapter without the mode. A transceiver
+        // that waits for driver-enable would never send, so going on
+        // without it would fail silently: this is an error, not a note.
+        throw SerialError(SerialError::Reason::NoRs485,
+                          path_ + ": no RS-485 mode on this port (" + std::strerror(errno) +
+                              "); leave out --rs485 for adapters that switch their driver themselves");
+    }
 }
 
 void SerialTransport::close()

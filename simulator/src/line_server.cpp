@@ -151,10 +151,14 @@ void LineServer::Serve()
             continue;
         if (got <= 0)
             break;
+        if (options_.tap)
+            options_.tap(TapDirection::ToControllers, buffer, static_cast<std::size_t>(got));
         const std::vector<Bytes> chunks = line_.Feed(buffer, static_cast<std::size_t>(got));
         for (std::size_t i = 0; i < chunks.size(); ++i) {
             if (i > 0 && options_.baud <= 0)
                 options_.sleep(options_.chunkGapMicroseconds);
+            if (options_.tap)
+                options_.tap(TapDirection::FromControllers, chunks[i].data(), chunks[i].size());
             WriteAll(chunks[i]);
         }
     }

@@ -3,63 +3,45 @@
 // or a pseudo-terminal stores every event; `events` lists them newest first.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
-#include "e2e_support.h"
+#include "tool_support.h"
 
 namespace {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using e2e::Lines;
+using e2e::RunTool;
+using e2e::Tool;
+using e2e::ToolResult;
 
-std::string ReadFile(const std::string& path)
+// A metrics file read back as Prometheus reads it: every sample line is
+// "name{labels} value" under the HELP and TYPE lines of its metric; the
+// samples are keyed by name and labels.
+std::map<std::string, double> ReadMetrics(const std::string& text)
 {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::map<std::string, double> samples;
+    std::set<std::string> typed;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("# TYPE ", 0) == 0) {
+            typed.insert(line.substr(7, line.find(' ', 7) - 7));
+            continue;
+        }
+        if (line.rfind("# HELP ", 0) == 0)
+            continue;
+        const std::size_t brace = line.find('{');
+        const std::size_t space = line.rfind(' ');
+        EXPECT_TRUE(brace != std::string::npos && space != std::string::npos && space > brace) << line;
+        if (brace == std::string::npos || space == std::string::npos)
+            continue;
+        EXPECT_TRUE(typed.count(line.substr(0, brace))) << "no TYPE before " << line;
+        samples[line.substr(0, space)] = std::stod(line.substr(space + 1));
+    }
+    return samples;
 }
-
-std::string Quote(const std::string& arg)
-{
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-ToolResult RunTool(const std::vector<std::string>& args)
-{
-    std::string command = Quote(VELTA36_TOOL_PATH);
-    for (const std::string& arg : args)
-        command += " " + Quote(arg);
-    command += " >tool.out 2>tool.err </dev/null";
-    const int raw = std::system(command.c_str());
-    ToolResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = ReadFile("tool.out");
-    result.err = ReadFile("tool.err");
-    return result;
-}
-
-std::size_t Lines(const std::string& text)
-{
-    std::size_t n = 0;
-    for (char c : text)
-        n += c == '\n';
-    return n;
-}
-
-class Tool : public ::testing::Test {
-protected:
-    e2e::ScratchDir dir_;
-};
 
 TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
@@ -80,7 +62,27 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
         {"add-card", "--code", "12345678", "--slot", "10000", "--end", "2030-12-31", "--door", "1"},
         {"delete-card", "--slot", "1", "--door", "7"},
         {"events", "--since", "yesterday"},
+        {"events", "--until", "2024-02-30"},
+        {"events", "--since", "2024-03-05", "--until", "2024-03-04"},
+        {"events", "--format", "xml"},
+        {"events", "--channel", "5"},
+        {"events", "--type", "7"},
+        {"events", "--card", "1234"},
+        {"events", "--limit", "0"},
         {"simulate", "--doors", "3"},
+        {"simulate", "--capture", "no-such-folder/sim.pcapng", "--seconds", "1"},
+        {"run", "--capture", "no-such-folder/run.pcapng", "--dir", "never"},
+        {"run", "--metrics", "no-such-folder/velta36.prom", "--dir", "never"},
+        {"run", "--metrics", ".", "--dir", "never"},
+        {"open-door", "--door", "1", "--port", "/dev/null", "--capture", "."},
+        {"run", "--rs485-rts", "low"},
+        {"run", "--rs485", "--rs485-delay-after", "500"},
+        {"run", "--rs485", "--rs485-rts", "sideways"},
+        {"scan"},
+        {"scan", "--port", "/dev/null", "--from", "-1"},
+        {"scan", "--port", "/dev/null", "--to", "208"},
+        {"scan", "--port", "/dev/null", "--from", "9", "--to", "3"},
+        {"scan", "--port", "/dev/null", "--tries", "0"},
         {},
     };
     for (const std::vector<std::string>& args : cases) {
@@ -92,6 +94,10 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
         EXPECT_EQ(Lines(result.err), 1u) << shown << "\n" << result.err;
         EXPECT_EQ(result.err.rfind("velta36: ", 0), 0u) << shown << "\n" << result.err;
     }
+    // Nothing was started for any of them: no folder, no database, no capture.
+    EXPECT_FALSE(std::filesystem::exists("never"));
+    EXPECT_FALSE(std::filesystem::exists("ZRMDevice.db"));
+    EXPECT_FALSE(std::filesystem::exists("no-such-folder"));
 }
 
 TEST_F(Tool, MissingPortIsReportedWithoutACrash)
@@ -140,7 +146,8 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
 
     std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
-    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2"});
+    const ToolResult run = RunTool(
+        {"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
     const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
@@ -148,6 +155,23 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(e2e::Mismatch(rows[i], setup.events[i].expected), "") << "row " << i;
     EXPECT_EQ(rows[0].dataId, 77);
+
+    // The metrics file as the run left it: the device's rows counted under
+    // its name, both doors, nothing half-written beside it.
+    std::map<std::string, double> metrics = ReadMetrics(e2e::ReadFile("site.prom"));
+    const std::string front = "{device=\"front\",port=\"" + sim.path() + "\",address=\"2\"";
+    EXPECT_EQ(metrics["velta36_rounds_completed_total" + front + "}"], 2);
+    EXPECT_EQ(metrics["velta36_events_stored_total" + front + "}"], 40);
+    EXPECT_EQ(metrics["velta36_saves_failed_total" + front + "}"], 0);
+    EXPECT_EQ(metrics["velta36_database_fault" + front + "}"], 0);
+    EXPECT_EQ(metrics.count("velta36_door_open" + front + ",door=\"1\"}"), 1u);
+    EXPECT_EQ(metrics.count("velta36_door_open" + front + ",door=\"2\"}"), 1u);
+    const std::string age = "velta36_last_round_age_seconds" + front + "}";
+    ASSERT_EQ(metrics.count(age), 1u);
+    EXPECT_GE(metrics[age], 0);
+    EXPECT_LT(metrics[age], 60);
+    EXPECT_EQ(metrics.size(), 8u) << e2e::ReadFile("site.prom");
+    EXPECT_FALSE(std::filesystem::exists("site.prom.tmp"));
 
     const ToolResult add = RunTool({"add-card", "--port", sim.path(), "--config", "device.json", "--code",
                                     "00001234", "--slot", "7", "--end", "2031-01-15", "--door", "1"});

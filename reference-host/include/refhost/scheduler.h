@@ -39,7 +39,8 @@ const std::size_t kMaxReplyBytes = 236;
 // Time a request may take to be answered: the request and the longest reply
 // on the wire (10 bits a byte) plus the controller's turnaround.
 std::chrono::milliseconds ReplyTimeout(int32_t baud, std::size_t requestBytes,
-                                       std::chrono::milliseconds turnaround);
+                                       std::chrono::milliseconds turnaround,
+                                       std::size_t replyBytes = kMaxReplyBytes);
 
 struct DeviceProgress {
     std::string name;

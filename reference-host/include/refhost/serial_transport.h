@@ -14,7 +14,7 @@ namespace refhost {
 // Why a line could not be opened or used; what() is one line a user can act on.
 class SerialError : public std::runtime_error {
 public:
-    enum class Reason { Missing, Busy, Permission, BadBaud, Io };
+    enum class Reason { Missing, Busy, Permission, BadBaud, Io, NoRs485 };
     SerialError(Reason reason, const std::string& message)
         : std::runtime_error(message), reason_(reason) {}
     Reason reason() const { return reason_; }
@@ -26,9 +26,22 @@ private:
 // True when the rate is one termios can set (1200 ... 4000000).
 bool IsStandardBaud(int32_t baud);
 
+// The kernel's RS-485 mode (TIOCSRS485), for on-board UARTs whose
+// transceiver needs its driver enabled while sending: the UART drives RTS
+// to one level for the length of each send and back afterwards, with the
+// delays given around it. USB adapters switch their driver themselves.
+struct Rs485Settings {
+    bool enabled = false;
+    bool rtsHighWhileSending = true;
+    uint32_t delayBeforeSendMs = 0;
+    uint32_t delayAfterSendMs = 0;
+};
+// The kernel caps both delays at this.
+const uint32_t kMaxRs485DelayMs = 100;
+
 class SerialTransport : public Transport {
 public:
-    SerialTransport(std::string path, int32_t baud);
+    SerialTransport(std::string path, int32_t baud, Rs485Settings rs485 = Rs485Settings());
     ~SerialTransport() override;
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
@@ -46,9 +59,11 @@ public:
 
 private:
     void configure();
+    void enableRs485();
 
     std::string path_;
     int32_t baud_;
+    Rs485Settings rs485_;
     int fd_ = -1;
 };
 

@@ -18,6 +18,9 @@ namespace velta36sim {
 // baud is 0 (no pacing).
 int64_t TransmitMicroseconds(std::size_t bytes, int32_t baud);
 
+// Which way a chunk crossed the line, seen from the controllers.
+enum class TapDirection { ToControllers, FromControllers };
+
 struct ServerOptions {
     int32_t baud = 0;   // 0: write as fast as the line takes it
     // Pause between the chunks of a split reply so that a reader sees them
@@ -25,6 +28,9 @@ struct ServerOptions {
     int32_t chunkGapMicroseconds = 2000;
     // Injected for tests; defaults to std::this_thread::sleep_for.
     std::function<void(int64_t microseconds)> sleep;
+    // Sees every chunk read from the line and every reply chunk before it
+    // is written (for captures); called on the server's thread.
+    std::function<void(TapDirection, const char* data, std::size_t length)> tap;
 };
 
 class LineServer {
