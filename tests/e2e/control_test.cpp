@@ -12,14 +12,8 @@ namespace {
 
 using velta36sim::SimulatedController;
 
-class Control : public ::testing::Test {
+class Control : public e2e::HostTest {
 protected:
-    void SetUp() override
-    {
-        e2e::Plugin();
-        velta36cli::EnsureEventDatabase();
-    }
-
     // A polling host with one controller at address 3 that holds a few
     // events, so commands have to find their place between rounds.
     void startHost(const Json::Value& config)
@@ -52,8 +46,6 @@ protected:
         }
     }
 
-    e2e::QuietPlugin quiet_;
-    e2e::ScratchDir dir_;
     std::unique_ptr<e2e::SimLine> sim_;
     std::unique_ptr<refhost::Scheduler> scheduler_;
     std::mutex traceMutex_;

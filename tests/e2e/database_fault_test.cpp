@@ -30,16 +30,8 @@ struct Fault {
     const char* error;   // part of what the failed saves report
 };
 
-class DatabaseFaults : public ::testing::Test {
+class DatabaseFaults : public e2e::HostTest {
 protected:
-    void SetUp() override
-    {
-        e2e::Plugin();
-        velta36cli::EnsureEventDatabase();
-    }
-
-    e2e::QuietPlugin quiet_;
-    e2e::ScratchDir dir_;
     velta36test::FlakyDisk disk_{7};
 };
 

@@ -21,17 +21,7 @@ void ExpectRowsMatch(const std::vector<velta36cli::StoredEvent>& rows,
     }
 }
 
-class Drain : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        e2e::Plugin();   // registers the event table with the schema catalog
-        velta36cli::EnsureEventDatabase();
-    }
-
-    e2e::QuietPlugin quiet_;
-    e2e::ScratchDir dir_;
-};
+using Drain = e2e::HostTest;
 
 TEST_F(Drain, ThousandStoredEventsBecomeThousandRows)
 {

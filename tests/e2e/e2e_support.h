@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <json/json.h>
 
 #include "event_database.h"
@@ -198,6 +199,21 @@ public:
 private:
     std::ostringstream sink_;
     std::streambuf* saved_;
+};
+
+// A test with the plug-in loaded and quiet, in a scratch folder of its own
+// that holds an event database (the table comes from the plug-in's catalog
+// registration).
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Plugin();
+        velta36cli::EnsureEventDatabase();
+    }
+
+    QuietPlugin quiet_;
+    ScratchDir dir_;
 };
 
 }  // namespace e2e

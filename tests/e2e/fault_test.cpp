@@ -13,17 +13,7 @@ namespace {
 
 using velta36sim::SimulatedController;
 
-class Faults : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        e2e::Plugin();
-        velta36cli::EnsureEventDatabase();
-    }
-
-    e2e::QuietPlugin quiet_;
-    e2e::ScratchDir dir_;
-};
+using Faults = e2e::HostTest;
 
 std::string Key(const velta36cli::StoredEvent& row)
 {
