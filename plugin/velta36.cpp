@@ -45,7 +45,9 @@ void ReadDigitSetting(const Json::Value& app, const char* key, Setting& setting)
         setting = stored;
         return;
     }
-    std::cout << "appSetting " << key << " " << digit
+    // The value as the configuration gave it: -1, not the 255 its low 8 bits
+    // make.
+    std::cout << "appSetting " << key << " " << value
               << " cannot be sent as one digit (0 to 9), keeping " << static_cast<int>(setting) << std::endl;
 }
 
@@ -93,7 +95,8 @@ VELTA36::VELTA36()
       saveFailed(0),
       withheldCount(0),
       withheldRecords(),
-      storeConnection()
+      storeConnection(),
+      cardFrameLength()
 {
     deviceType = "velta36";
     baudRate = 9600;

@@ -108,6 +108,9 @@ public:
     // The database connection the saves go through, with its lock wait set
     // once (store/). Empty before the first save and after a failed attempt.
     std::shared_ptr<velta36::StoreConnection> storeConnection;
+    // The length of cardFrame1 to cardFrame5 (index 0 to 4), recorded where
+    // each is built (control/); 0 for a frame never built.
+    int32_t cardFrameLength[5];
 };
 
 #endif
