@@ -181,6 +181,10 @@ int VELTA36::DeviceIoControl(int code, const void* in, int inLen, void* out, int
     }
 
     controlResult = -1;   // pending until the sequence's last acknowledgement
+    // InitSetting found no address a frame can carry: whatever the command,
+    // there is no controller to send it to.
+    if (addressRefused)
+        return kRefused;
     ZRMSPDevice::OpenPort();
     switch (code) {
     case CTL_SET_VALUE: return StartDoorCommand(*this, in, inLen);

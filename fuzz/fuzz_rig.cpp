@@ -229,8 +229,11 @@ bool SentBatchAcknowledgement(const velta36test::TestHost& rig)
 
 void CheckSent(const velta36test::TestHost& rig, const char* where)
 {
-    for (const refhost::SentFrame& frame : rig.transport.sent())
+    for (const refhost::SentFrame& frame : rig.transport.sent()) {
         Require(frame.bytes.size() <= sizeof(rig.device->cmdBuffer), "frame longer than any frame buffer", where);
+        // '0' + an address of 0 to 207: never '/' (a frame's end) or below.
+        Require(frame.bytes.size() >= 2 && frame.bytes[1] >= '0', "frame without an address character", where);
+    }
 }
 
 }  // namespace velta36fuzz

@@ -43,7 +43,8 @@ void PlanRefusals(uint8_t refusals);
 // receive buffer fill outside 0..4096, command length beyond its buffer,
 // more records remembered of a withheld batch than it holds.
 void CheckDevice(const velta36test::TestHost& rig, const char* where);
-// The same for every frame sent so far: none longer than a frame buffer.
+// The same for every frame sent so far: none longer than a frame buffer,
+// none without an address character.
 void CheckSent(const velta36test::TestHost& rig, const char* where);
 
 // Whether a frame among the host events collected is the batch

@@ -111,6 +111,9 @@ public:
     // The length of cardFrame1 to cardFrame5 (index 0 to 4), recorded where
     // each is built (control/); 0 for a frame never built.
     int32_t cardFrameLength[5];
+    // InitSetting found no address a frame can carry in deviceAddress:
+    // nothing is sent until a later InitSetting brings one.
+    unsigned char addressRefused;
 };
 
 #endif

@@ -11,6 +11,12 @@
 int VELTA36::RefreshStatus()
 {
     ZRMSPDevice::RefreshStatus();
+    if (addressRefused) {
+        // No address to put into a frame: nothing is asked, and the
+        // exchange is over before it began.
+        Reset();
+        return 1;
+    }
     if (clockSet == 1) {
         protocolState = PS_STATUS_READ;
         cmdBuffer[2] = '{';
