@@ -156,6 +156,8 @@ int RunAcknowledgedStep(VELTA36& device)
     const int state = device.protocolState;
     switch (state) {
     case PS_TIME_SET:
+        // Only now is the controller's clock known to be set.
+        device.clockSet = 1;
         return SendCommand(device, "{", PS_STATUS_READ);
     case PS_EVENT_ACK:
         if (device.lastBatchCount == kFullBatch) {
@@ -180,6 +182,20 @@ int RunAcknowledgedStep(VELTA36& device)
     if (state >= PS_CARD_ADD_1 && state <= PS_CARD_DEL_4)
         return CardStep(device);
     // 14 and 20 are never set; an acknowledgement there changes nothing.
+    return 1;
+}
+
+int RunRefusedStep(VELTA36& device)
+{
+    const int state = device.protocolState;
+    if (state == PS_TIME_SET)
+        return SendCommand(device, "{", PS_STATUS_READ);
+    // The polling frames ("v0", "v3") and the unused states 14 and 20 are
+    // no control sequence: their refusal says nothing about one.
+    const bool control = state == PS_CFG_2 || (state >= PS_DOOR_OPEN && state <= PS_CFG_1) ||
+                         (state >= PS_CFG_3 && state <= PS_ACK_LAST);
+    if (control)
+        device.controlResult = -1;
     return 1;
 }
 

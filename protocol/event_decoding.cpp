@@ -208,6 +208,9 @@ void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_eve
         } else if (flags & 0x08) {
             event.EventType = device.EVT_POWER_ON;
             event.Reason = kReasonPowerOn;
+            // The controller's clock may have started again from its
+            // default: the next round sets it.
+            device.clockSet = 0;
         }
         velta36::StoreAndTrack(device, event);
         return;

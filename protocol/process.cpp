@@ -49,11 +49,8 @@ int VELTA36::process(unsigned char* data, unsigned int len)
             return 1;
         const bool acknowledged = rxBuffer[0] == kAckStart;
         rxLength = 0;
-        if (!acknowledged) {
-            // Refused: the sequence stops here, in its current state.
-            controlResult = -1;
-            return 1;
-        }
+        if (!acknowledged)
+            return velta36::RunRefusedStep(*this);
         return velta36::RunAcknowledgedStep(*this);
     }
 
