@@ -102,7 +102,8 @@ VELTA36::VELTA36()
       withheldRecords(),
       storeConnection(),
       cardFrameLength(),
-      addressRefused(0)
+      addressRefused(0),
+      waitingEvents()
 {
     deviceType = "velta36";
     baudRate = 9600;
