@@ -4,6 +4,7 @@
 
 #include "frames.h"
 #include "protocol_states.h"
+#include "waiting_events.h"
 
 namespace velta36bench {
 
@@ -106,8 +107,8 @@ std::string DecodeRig::WithheldReply()
         return "process returned " + std::to_string(result);
     if (transport_.frames() != framesBefore)
         return "sent \"" + transport_.lastFrame() + "\"";
-    if (device_->withheldCount != 0)
-        return "the first record counts as stored";
+    if (velta36::WaitingCount(*device_) != static_cast<std::size_t>(kRecordsPerReply))
+        return "a record counts as stored";
     return std::string();
 }
 

@@ -10,6 +10,7 @@
 // controlResult is set to -1: a refused command has not succeeded.
 #include <cstring>
 
+#include "card_frames.h"
 #include "control_arguments.h"
 #include "control_codes.h"
 #include "protocol_states.h"
@@ -42,6 +43,14 @@ int PutCardCommand(unsigned char* frame, const char* op, int slot, const char* t
     PutSlot(command + 2, slot);
     std::memcpy(command + 6, tail, tailLen);
     return static_cast<int>(6 + tailLen);
+}
+
+// Builds card frame number (1 to 5) whole: command bytes, checksum, '/',
+// and the length the step that sends it reads.
+void PutCardFrame(VELTA36& device, int number, const char* op, int slot, const char* tail, std::size_t tailLen)
+{
+    velta36::SealCardFrame(device, number,
+                           PutCardCommand(velta36::CardFrame(device, number), op, slot, tail, tailLen));
 }
 
 int StartDoorCommand(VELTA36& device, const void* in, int inLen)
@@ -89,9 +98,9 @@ int StartConfiguration(VELTA36& device)
 void PutDoorGrants(VELTA36& device, const CardArgument& card, const char* grant)
 {
     device.cardDoorNo = card.doorNo;
-    device.CmdUserCrc(device.cardFrame2, PutCardCommand(device.cardFrame2, "16", card.slot, grant, 1));
+    PutCardFrame(device, 2, "16", card.slot, grant, 1);
     if (device.cardDoorNo == 0)
-        device.CmdUserCrc(device.cardFrame3, PutCardCommand(device.cardFrame3, "17", card.slot, grant, 1));
+        PutCardFrame(device, 3, "17", card.slot, grant, 1);
 }
 
 int StartCardAdd(VELTA36& device, const void* in, int inLen)
@@ -111,9 +120,9 @@ int StartCardAdd(VELTA36& device, const void* in, int inLen)
     // The end date goes out as DD MM YY.
     const std::string& date = card.endDate;
     const char expiry[6] = {date[8], date[9], date[5], date[6], date[2], date[3]};
-    device.CmdUserCrc(device.cardFrame1, PutCardCommand(device.cardFrame1, "35", card.slot, expiry, 6));
-    device.CmdUserCrc(device.cardFrame4, PutCardCommand(device.cardFrame4, "33", card.slot, "01", 2));
-    device.CmdUserCrc(device.cardFrame5, PutCardCommand(device.cardFrame5, "36", card.slot, "00", 2));
+    PutCardFrame(device, 1, "35", card.slot, expiry, 6);
+    PutCardFrame(device, 4, "33", card.slot, "01", 2);
+    PutCardFrame(device, 5, "36", card.slot, "00", 2);
     PutDoorGrants(device, card, "1");
 
     device.protocolState = PS_CARD_ADD_1;
@@ -134,7 +143,7 @@ int StartCardDelete(VELTA36& device, const void* in, int inLen)
     }
 
     device.CmdCrc(PutCardCommand(device.cmdBuffer, "09", card.slot, "00000000", 8));
-    device.CmdUserCrc(device.cardFrame1, PutCardCommand(device.cardFrame1, "35", card.slot, "010000", 6));
+    PutCardFrame(device, 1, "35", card.slot, "010000", 6);
     PutDoorGrants(device, card, "0");
 
     device.protocolState = PS_CARD_DEL_1;
@@ -172,6 +181,10 @@ int VELTA36::DeviceIoControl(int code, const void* in, int inLen, void* out, int
     }
 
     controlResult = -1;   // pending until the sequence's last acknowledgement
+    // InitSetting found no address a frame can carry: whatever the command,
+    // there is no controller to send it to.
+    if (addressRefused)
+        return kRefused;
     ZRMSPDevice::OpenPort();
     switch (code) {
     case CTL_SET_VALUE: return StartDoorCommand(*this, in, inLen);

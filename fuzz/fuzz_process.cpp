@@ -18,7 +18,8 @@
 //
 // The events go to an event database in memory, through the device's own
 // store code; a refused save makes the device withhold the batch's "v0",
-// which must never be sent for a batch whose save gave up.
+// which must never be sent for a batch whose save gave up, nor while any
+// judged event still waits to be stored.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,6 +27,7 @@
 
 #include "fuzz_rig.h"
 #include "protocol_states.h"
+#include "waiting_events.h"
 
 namespace {
 
@@ -90,6 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (stateBefore == PS_EVENT_READ && device.saveFailed)
                 velta36fuzz::Require(!velta36fuzz::SentBatchAcknowledgement(rig),
                                      "a batch acknowledged although a save gave up", "process");
+            if (velta36fuzz::SentBatchAcknowledgement(rig))
+                velta36fuzz::Require(velta36::WaitingCount(device) == 0,
+                                     "a batch acknowledged although events of it wait", "process");
             if (result == 0 && newRounds) {
                 device.RefreshStatus();
                 velta36fuzz::CheckDevice(rig, "RefreshStatus");

@@ -17,6 +17,7 @@
 #include <odb/transaction.hxx>
 
 #include "event_db.h"
+#include "waiting_events.h"
 
 namespace velta36fuzz {
 
@@ -215,6 +216,8 @@ void CheckDevice(const velta36test::TestHost& rig, const char* where)
             "command length beyond the command buffer", where);
     Require(device.withheldCount >= 0 && device.withheldCount <= 10,
             "more records remembered of a withheld batch than it can hold", where);
+    Require(velta36::WaitingCount(device) <= velta36::kMostWaitingEvents + 2,
+            "more events waiting than records judged and two alarm ends", where);
 }
 
 bool SentBatchAcknowledgement(const velta36test::TestHost& rig)
@@ -229,8 +232,11 @@ bool SentBatchAcknowledgement(const velta36test::TestHost& rig)
 
 void CheckSent(const velta36test::TestHost& rig, const char* where)
 {
-    for (const refhost::SentFrame& frame : rig.transport.sent())
+    for (const refhost::SentFrame& frame : rig.transport.sent()) {
         Require(frame.bytes.size() <= sizeof(rig.device->cmdBuffer), "frame longer than any frame buffer", where);
+        // '0' + an address of 0 to 207: never '/' (a frame's end) or below.
+        Require(frame.bytes.size() >= 2 && frame.bytes[1] >= '0', "frame without an address character", where);
+    }
 }
 
 }  // namespace velta36fuzz

@@ -41,9 +41,11 @@ void PlanRefusals(uint8_t refusals);
 
 // Aborts (a finding) with a message when the device broke an invariant:
 // receive buffer fill outside 0..4096, command length beyond its buffer,
-// more records remembered of a withheld batch than it holds.
+// more records remembered of a withheld batch than it holds, more events
+// waiting to be stored than the device lets wait.
 void CheckDevice(const velta36test::TestHost& rig, const char* where);
-// The same for every frame sent so far: none longer than a frame buffer.
+// The same for every frame sent so far: none longer than a frame buffer,
+// none without an address character.
 void CheckSent(const velta36test::TestHost& rig, const char* where);
 
 // Whether a frame among the host events collected is the batch

@@ -45,9 +45,16 @@ void ReadDigitSetting(const Json::Value& app, const char* key, Setting& setting)
         setting = stored;
         return;
     }
-    std::cout << "appSetting " << key << " " << digit
+    // The value as the configuration gave it: -1, not the 255 its low 8 bits
+    // make.
+    std::cout << "appSetting " << key << " " << value
               << " cannot be sent as one digit (0 to 9), keeping " << static_cast<int>(setting) << std::endl;
 }
+
+// Every frame carries the address as one character, '0' + deviceAddress in
+// 8 bits. Above 207 that wraps round to characters below '0', '/' (the end
+// of every frame) among them: a host configuration of -1 arrives as 255.
+const int kHighestAddress = 207;
 
 }  // namespace
 
@@ -93,7 +100,10 @@ VELTA36::VELTA36()
       saveFailed(0),
       withheldCount(0),
       withheldRecords(),
-      storeConnection()
+      storeConnection(),
+      cardFrameLength(),
+      addressRefused(0),
+      waitingEvents()
 {
     deviceType = "velta36";
     baudRate = 9600;
@@ -119,6 +129,28 @@ int VELTA36::InitSetting(const Json::Value& config)
     // The host's own keys first: the address is known only afterwards.
     ZRMVDevice::InitSetting(config);
 
+    // Every frame starts with '@' and the address character; only here is
+    // byte 1 of the buffers written, before "appSetting" is read, whose
+    // values may make the JSON library throw. An address no character names
+    // leaves the device mute (nothing polled, no command started) rather
+    // than talking to the address the buffers held before.
+    if (deviceAddress > kHighestAddress) {
+        addressRefused = 1;
+        std::cout << "deviceAddress " << static_cast<int>(deviceAddress)
+                  << " cannot be sent as an address character (0 to 207), nothing is sent until it can"
+                  << std::endl;
+    } else {
+        addressRefused = 0;
+        const unsigned char address = static_cast<unsigned char>('0' + deviceAddress);
+        pollFrame[1] = address;
+        cardFrame5[1] = address;
+        cardFrame4[1] = address;
+        cardFrame3[1] = address;
+        cardFrame2[1] = address;
+        cardFrame1[1] = address;
+        cmdBuffer[1] = address;
+    }
+
     const Json::Value& app = config["appSetting"];
     if (!app.isNull() && app.isObject()) {
         ReadDigitSetting(app, "doors", doors);
@@ -126,17 +158,6 @@ int VELTA36::InitSetting(const Json::Value& config)
         ReadDigitSetting(app, "door1_delay", door1_delay);
         ReadDigitSetting(app, "door2_delay", door2_delay);
     }
-
-    // Every frame starts with '@' and the address character; only here is
-    // byte 1 of the buffers written.
-    const unsigned char address = static_cast<unsigned char>('0' + deviceAddress);
-    pollFrame[1] = address;
-    cardFrame5[1] = address;
-    cardFrame4[1] = address;
-    cardFrame3[1] = address;
-    cardFrame2[1] = address;
-    cardFrame1[1] = address;
-    cmdBuffer[1] = address;
 
     return UniDataDevice<VELTA36_Data_t, ZRMSPDevice, 5045>::InitSetting(config);
 }

@@ -22,6 +22,7 @@ class database;
 }
 namespace velta36 {
 class StoreConnection;
+struct WaitingEvents;
 }
 
 class VELTA36 : public UniDataDevice<VELTA36_Data_t, ZRMSPDevice, 5045> {
@@ -48,6 +49,7 @@ public:
     void CmdUserCrc(unsigned char* buf, int len);
 
     // Reply decoding (protocol/), called by process on a verified frame.
+    // Both judge what they read and queue the events for storing.
     void DecodeDoorStatus(const unsigned char* frame, int length);
     void DecodeEventRecord(const unsigned char* record);
 
@@ -100,14 +102,24 @@ public:
     // attempts; the decoder then stops and withholds the batch's "v0".
     unsigned char saveFailed;
     // The batch whose "v0" was withheld last: how many of its leading
-    // records were already dealt with (stored, or skipped as no event) and
-    // their bytes. The controller sends that batch again from its oldest
-    // record; those records are recognised and not stored a second time.
+    // records were already judged and their bytes. The controller sends
+    // that batch again from its oldest record; those records are recognised
+    // and neither judged nor stored a second time.
     int32_t withheldCount;
     unsigned char withheldRecords[10][23];
     // The database connection the saves go through, with its lock wait set
     // once (store/). Empty before the first save and after a failed attempt.
     std::shared_ptr<velta36::StoreConnection> storeConnection;
+    // The length of cardFrame1 to cardFrame5 (index 0 to 4), recorded where
+    // each is built (control/); 0 for a frame never built.
+    int32_t cardFrameLength[5];
+    // InitSetting found no address a frame can carry in deviceAddress:
+    // nothing is sent until a later InitSetting brings one.
+    unsigned char addressRefused;
+    // Events judged but not yet in the table, oldest first (protocol/):
+    // those of a batch held back and alarm ends a status reply made. Made
+    // at the first judgement.
+    std::shared_ptr<velta36::WaitingEvents> waitingEvents;
 };
 
 #endif

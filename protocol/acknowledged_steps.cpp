@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "card_frames.h"
 #include "protocol_states.h"
 #include "velta36.h"
 
@@ -39,19 +40,28 @@ int SendCommand(VELTA36& device, const std::string& command, int next)
     return 1;
 }
 
-int SendCardFrame(VELTA36& device, const unsigned char* frame, unsigned int length, int next)
-{
-    device.protocolState = next;
-    device.SendData(frame, length);
-    return 1;
-}
-
 // The last acknowledgement of a control sequence.
 int FinishControl(VELTA36& device)
 {
     device.controlResult = 1;
     device.Reset();
     return 0;
+}
+
+// Card frame number goes out with the length it was built with. One never
+// built (a state no card command set) has nothing to send: the sequence
+// ends unfinished.
+int SendCardFrame(VELTA36& device, int number, int next)
+{
+    const int length = CardFrameLength(device, number);
+    if (length <= 0) {
+        device.controlResult = -1;
+        device.Reset();
+        return 0;
+    }
+    device.protocolState = next;
+    device.SendData(CardFrame(device, number), static_cast<unsigned int>(length));
+    return 1;
 }
 
 // The door follow-up reuses the door command still in cmdBuffer ("2", "0",
@@ -114,25 +124,25 @@ int CardStep(VELTA36& device)
 {
     switch (device.protocolState) {
     case PS_CARD_ADD_1:
-        return SendCardFrame(device, device.cardFrame1, 19, PS_CARD_ADD_2);
+        return SendCardFrame(device, 1, PS_CARD_ADD_2);
     case PS_CARD_ADD_2:
-        return SendCardFrame(device, device.cardFrame4, 15, PS_CARD_ADD_3);
+        return SendCardFrame(device, 4, PS_CARD_ADD_3);
     case PS_CARD_ADD_3:
-        return SendCardFrame(device, device.cardFrame5, 15, PS_CARD_ADD_4);
+        return SendCardFrame(device, 5, PS_CARD_ADD_4);
     case PS_CARD_ADD_4:
-        return SendCardFrame(device, device.cardFrame2, 14, PS_CARD_ADD_5);
+        return SendCardFrame(device, 2, PS_CARD_ADD_5);
     case PS_CARD_ADD_5:
         // Door number 0 means both doors: the second door's frame follows.
         if (device.cardDoorNo == 0)
-            return SendCardFrame(device, device.cardFrame3, 14, PS_CARD_ADD_6);
+            return SendCardFrame(device, 3, PS_CARD_ADD_6);
         return FinishControl(device);
     case PS_CARD_DEL_1:
-        return SendCardFrame(device, device.cardFrame1, 19, PS_CARD_DEL_2);
+        return SendCardFrame(device, 1, PS_CARD_DEL_2);
     case PS_CARD_DEL_2:
-        return SendCardFrame(device, device.cardFrame2, 14, PS_CARD_DEL_3);
+        return SendCardFrame(device, 2, PS_CARD_DEL_3);
     case PS_CARD_DEL_3:
         if (device.cardDoorNo == 0)
-            return SendCardFrame(device, device.cardFrame3, 14, PS_CARD_DEL_4);
+            return SendCardFrame(device, 3, PS_CARD_DEL_4);
         return FinishControl(device);
     default:   // PS_CARD_ADD_6, PS_CARD_DEL_4
         return FinishControl(device);
@@ -146,6 +156,8 @@ int RunAcknowledgedStep(VELTA36& device)
     const int state = device.protocolState;
     switch (state) {
     case PS_TIME_SET:
+        // Only now is the controller's clock known to be set.
+        device.clockSet = 1;
         return SendCommand(device, "{", PS_STATUS_READ);
     case PS_EVENT_ACK:
         if (device.lastBatchCount == kFullBatch) {
@@ -170,6 +182,20 @@ int RunAcknowledgedStep(VELTA36& device)
     if (state >= PS_CARD_ADD_1 && state <= PS_CARD_DEL_4)
         return CardStep(device);
     // 14 and 20 are never set; an acknowledgement there changes nothing.
+    return 1;
+}
+
+int RunRefusedStep(VELTA36& device)
+{
+    const int state = device.protocolState;
+    if (state == PS_TIME_SET)
+        return SendCommand(device, "{", PS_STATUS_READ);
+    // The polling frames ("v0", "v3") and the unused states 14 and 20 are
+    // no control sequence: their refusal says nothing about one.
+    const bool control = state == PS_CFG_2 || (state >= PS_DOOR_OPEN && state <= PS_CFG_1) ||
+                         (state >= PS_CFG_3 && state <= PS_ACK_LAST);
+    if (control)
+        device.controlResult = -1;
     return 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include "event_record.h"
 #include "velta36.h"
+#include "waiting_events.h"
 
 namespace velta36 {
 
@@ -14,9 +15,9 @@ const unsigned char* RecordAt(const unsigned char* records, int k)
     return records + kRecordSize * k;
 }
 
-// The leading records of this batch that were dealt with when the same
-// batch was withheld before.
-int AlreadyStored(const VELTA36& device, const unsigned char* records, int count)
+// The leading records of this batch that were judged when the same batch
+// was held back before.
+int AlreadyJudged(const VELTA36& device, const unsigned char* records, int count)
 {
     int k = 0;
     while (k < count && k < device.withheldCount &&
@@ -25,27 +26,33 @@ int AlreadyStored(const VELTA36& device, const unsigned char* records, int count
     return k;
 }
 
+// The controller never holds more than kRememberedRecords; the records of
+// a longer reply beyond them are judged again when they come again.
+void Remember(VELTA36& device, const unsigned char* records, int judged)
+{
+    const int kept = judged < kRememberedRecords ? judged : kRememberedRecords;
+    for (int i = 0; i < kept; ++i)
+        std::memcpy(device.withheldRecords[i], RecordAt(records, i), kRecordSize);
+    device.withheldCount = kept;
+}
+
 }  // namespace
 
 bool DeliverBatch(VELTA36& device, const unsigned char* records, int count)
 {
-    const int skipped = AlreadyStored(device, records, count);
-    device.withheldCount = 0;
-    for (int k = skipped; k < count; ++k) {
-        device.saveFailed = 0;
-        device.DecodeEventRecord(RecordAt(records, k));
-        if (!device.saveFailed)
-            continue;
-        // Withheld: remember what of it is in the table now. The controller
-        // never holds more than kRememberedRecords; a longer reply is
-        // remembered as far as there is room, and the rest is stored again.
-        const int kept = k < kRememberedRecords ? k : kRememberedRecords;
-        for (int i = 0; i < kept; ++i)
-            std::memcpy(device.withheldRecords[i], RecordAt(records, i), kRecordSize);
-        device.withheldCount = kept;
-        return false;
+    int judged = AlreadyJudged(device, records, count);
+    while (judged < count && WaitingCount(device) < kMostWaitingEvents) {
+        device.DecodeEventRecord(RecordAt(records, judged));
+        ++judged;
     }
-    return true;
+    const bool stored = StoreWaiting(device);
+    // Records left unjudged stay on the controller: no "v0" for them.
+    if (stored && judged == count) {
+        device.withheldCount = 0;
+        return true;
+    }
+    Remember(device, records, judged);
+    return false;
 }
 
 }  // namespace velta36

@@ -3,6 +3,7 @@
 #include "door_tracking.h"
 #include "velta36.h"
 #include "velta36_event.hxx"
+#include "waiting_events.h"
 
 namespace {
 
@@ -19,10 +20,9 @@ void SetDoorField(VELTA36_Data_t& record, int door, unsigned char open)
         record.door2Open = open;
 }
 
-// mayStore: false once a save of this reply gave up; the alarm end of the
-// other door then waits for the next status reply as well, so that one reply
-// never waits out more than one save's attempts.
-void ApplyDoorState(VELTA36& device, int door, bool closed, bool mayStore)
+// Returns true when the door's closing ended an alarm: its alarm end waits
+// to be stored.
+bool ApplyDoorState(VELTA36& device, int door, bool closed)
 {
     const int index = door - 1;
     if (closed) {
@@ -31,17 +31,19 @@ void ApplyDoorState(VELTA36& device, int door, bool closed, bool mayStore)
         // open since it was last seen.
         device.doorOpenSeen[index] = 0;
         const int last = device.lastEventType[index];
-        // A door alarm is over once the door is closed again. Not stored,
-        // the alarm stays remembered and the next reply tries again.
-        if (mayStore && (last == device.EVT_CODE_13 || last == device.EVT_ILLEGAL_OPEN)) {
-            velta36_event event = velta36::NewDoorEvent(device);
-            event.EventTime = velta36::LocalNow();
-            event.ReaderChannel = door;
-            event.EventType = device.EVT_ALARM_END;
-            event.CardNo = velta36::kNoCard;
-            velta36::StoreAndTrack(device, event);
-        }
-        return;
+        if (last != device.EVT_CODE_13 && last != device.EVT_ILLEGAL_OPEN)
+            return false;
+        // A door alarm is over once the door is closed again. The door
+        // counts as closed from now on, stored or not: no record on the
+        // controller stands for this event, and a later opening must be
+        // judged a new break-in.
+        velta36_event event = velta36::NewDoorEvent(device);
+        event.EventTime = velta36::LocalNow();
+        event.ReaderChannel = door;
+        event.EventType = device.EVT_ALARM_END;
+        event.CardNo = velta36::kNoCard;
+        velta36::JudgeEvent(device, event, door);
+        return true;
     }
     SetDoorField(device.record, door, 1);
     // The first sighting of an open door counts as its access time, so an
@@ -49,6 +51,7 @@ void ApplyDoorState(VELTA36& device, int door, bool closed, bool mayStore)
     if (device.doorOpenSeen[index] != 1)
         device.lastAccessTime[index] = velta36::LocalNow();
     device.doorOpenSeen[index] = 1;
+    return false;
 }
 
 }  // namespace
@@ -60,8 +63,12 @@ void VELTA36::DecodeDoorStatus(const unsigned char* frame, int length)
     if (length < kShortestStatusReply)
         return;
     const unsigned char status = static_cast<unsigned char>(frame[kStatusOffset] - '0');
-    saveFailed = 0;
-    ApplyDoorState(*this, 1, (status & 0x01) != 0, true);
+    bool alarmEnded = ApplyDoorState(*this, 1, (status & 0x01) != 0);
     if (doors == 2)
-        ApplyDoorState(*this, 2, (status & 0x02) != 0, saveFailed == 0);
+        alarmEnded = ApplyDoorState(*this, 2, (status & 0x02) != 0) || alarmEnded;
+    // Only a reply that ended an alarm stores anything (and what waits
+    // before its alarm ends); an alarm end that cannot be stored yet waits
+    // for the next reply that stores, with the time it was made.
+    if (alarmEnded)
+        velta36::StoreWaiting(*this);
 }

@@ -4,6 +4,7 @@
 
 #include "velta36.h"
 #include "velta36_event.hxx"
+#include "waiting_events.h"
 
 namespace velta36 {
 
@@ -16,14 +17,11 @@ velta36_event NewDoorEvent(const VELTA36& device)
     return event;
 }
 
-bool StoreAndTrack(VELTA36& device, velta36_event& event)
+void JudgeEvent(VELTA36& device, const velta36_event& event, int alarmEndDoor)
 {
-    device.SaveDoorEvent(event);
-    if (device.saveFailed)
-        return false;
     if (event.ReaderChannel >= 1 && event.ReaderChannel <= 4)
         device.lastEventType[event.ReaderChannel - 1] = static_cast<uint8_t>(event.EventType);
-    return true;
+    AddWaiting(device, event, alarmEndDoor);
 }
 
 boost::posix_time::ptime LocalNow()

@@ -17,11 +17,12 @@ extern const char* const kNoCard;
 // A new event of this device: data id set, no time, empty card and reason.
 velta36_event NewDoorEvent(const VELTA36& device);
 
-// Saves the event, then remembers its code as the last one of its channel
-// (channels 1 to 4; the controller's channel 0 has no memory). Returns
-// false, remembering nothing, when the event could not be stored: it comes
-// again with its batch, and the tracking must not see it twice.
-bool StoreAndTrack(VELTA36& device, velta36_event& event);
+// The event is judged: its code becomes the last one of its channel
+// (channels 1 to 4; the controller's channel 0 has no memory) and it waits
+// to be stored (waiting_events.h). The tracking does not wait for the
+// store: it is what an unbroken store leaves. alarmEndDoor: the door of an
+// alarm end a status reply made, else 0.
+void JudgeEvent(VELTA36& device, const velta36_event& event, int alarmEndDoor = 0);
 
 // The local clock at second resolution, as the decoders read it.
 boost::posix_time::ptime LocalNow();

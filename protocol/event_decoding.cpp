@@ -1,6 +1,7 @@
-// One 23-byte record of the event reply becomes at most one stored door
-// event. Records are decoded in reply order, so a record sees the door
-// memory that the records before it left.
+// One 23-byte record of the event reply becomes at most one door event,
+// judged here and stored by the batch (batch_delivery.h). Records are
+// decoded in reply order, so a record sees the door memory that the records
+// before it left.
 //
 // Codes for events the record itself gives no type (the channel remembers
 // the same code):
@@ -125,7 +126,7 @@ void DecodeRestrictedCard(VELTA36& device, const unsigned char* r, velta36_event
         event.EventType = device.EVT_TIME_ZONE;
     // Direction, card digits and both flag bytes, as the controller sent them.
     event.CardNo = Chars(r + REC_DIRECTION, 8);
-    velta36::StoreAndTrack(device, event);
+    velta36::JudgeEvent(device, event);
 }
 
 void DecodeUnknownCard(VELTA36& device, const unsigned char* r, velta36_event& event)
@@ -134,7 +135,7 @@ void DecodeUnknownCard(VELTA36& device, const unsigned char* r, velta36_event& e
     event.EventType = device.EVT_UNKNOWN_CARD;
     event.Reason = kReasonUnknownCard;
     event.CardNo = Chars(r + REC_DIRECTION, 8);
-    velta36::StoreAndTrack(device, event);
+    velta36::JudgeEvent(device, event);
 }
 
 void DecodeGrantedSwipe(VELTA36& device, const unsigned char* r, velta36_event& event)
@@ -143,8 +144,8 @@ void DecodeGrantedSwipe(VELTA36& device, const unsigned char* r, velta36_event& 
     ApplyDirection(r, device.EVT_SWIPE_IN, device.EVT_SWIPE_OUT, device.EVT_CODE_6, event);
     event.CardNo = "0000" + Chars(r + REC_CARD, 4);
     // The door may now open legitimately; the time is that of decoding.
-    if (velta36::StoreAndTrack(device, event))
-        device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
+    velta36::JudgeEvent(device, event);
+    device.lastAccessTime[event.ReaderChannel - 1] = velta36::LocalNow();
 }
 
 bool IsAccessCode(const VELTA36& device, int code)
@@ -178,7 +179,7 @@ void DecodeDoorOpened(VELTA36& device, int door, velta36_event& event)
         event.EventType = device.EVT_ILLEGAL_OPEN;
         event.Reason = kReasonIllegalOpen;
     }
-    velta36::StoreAndTrack(device, event);
+    velta36::JudgeEvent(device, event);
 }
 
 void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_event& event)
@@ -196,8 +197,8 @@ void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_eve
             event.EventType = device.EVT_ALARM_END;
             event.Reason = kReasonAlarmEnd;
             // Closed: the next opening is a new one, not a door standing open.
-            if (velta36::StoreAndTrack(device, event))
-                device.doorOpenSeen[channel - 1] = 0;
+            velta36::JudgeEvent(device, event);
+            device.doorOpenSeen[channel - 1] = 0;
         }
         return;
     }
@@ -208,14 +209,17 @@ void DecodeDoorOrController(VELTA36& device, const unsigned char* r, velta36_eve
         } else if (flags & 0x08) {
             event.EventType = device.EVT_POWER_ON;
             event.Reason = kReasonPowerOn;
+            // The controller's clock may have started again from its
+            // default: the next round sets it.
+            device.clockSet = 0;
         }
-        velta36::StoreAndTrack(device, event);
+        velta36::JudgeEvent(device, event);
         return;
     }
     if ((channel == 3 || channel == 4) && state == '1') {
         event.EventType = device.EVT_BUTTON_EXIT;
         event.Reason = kReasonButtonExit;
-        velta36::StoreAndTrack(device, event);
+        velta36::JudgeEvent(device, event);
     }
     // Anything else (a button released, channel 5 or above, an unknown state)
     // is not an event.

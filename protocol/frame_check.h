@@ -21,6 +21,9 @@ void WriteNibbles(uint16_t sum, unsigned char base, unsigned char* out);
 bool ReplyChecksumValid(const unsigned char* frame, int length);
 
 const unsigned char kCommandNibbleBase = 0x30;
+// A command frame's bytes besides its command bytes: '@', the address
+// character, four checksum characters, '/'.
+const int kCommandFrameOverhead = 7;
 const unsigned char kReplyNibbleBase = 0x60;
 
 }  // namespace velta36

@@ -6,7 +6,7 @@
 void VELTA36::CmdCrc(int len)
 {
     CmdUserCrc(cmdBuffer, len);
-    cmdLength = len + 7;
+    cmdLength = len + velta36::kCommandFrameOverhead;
 }
 
 void VELTA36::CmdUserCrc(unsigned char* buf, int len)

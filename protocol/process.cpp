@@ -34,6 +34,12 @@ int VELTA36::process(unsigned char* data, unsigned int len)
     // nothing (and has no last byte to look at).
     if (len == 0)
         return 1;
+    // Without an address nothing was asked: no reply is awaited, and none
+    // may make the device send.
+    if (addressRefused) {
+        rxLength = 0;
+        return 0;
+    }
 
     if (protocolState >= PS_ACK_FIRST && protocolState <= PS_ACK_LAST) {
         // No start byte is searched for: leading noise makes it a refusal.
@@ -43,11 +49,8 @@ int VELTA36::process(unsigned char* data, unsigned int len)
             return 1;
         const bool acknowledged = rxBuffer[0] == kAckStart;
         rxLength = 0;
-        if (!acknowledged) {
-            // Refused: the sequence stops here, in its current state.
-            controlResult = -1;
-            return 1;
-        }
+        if (!acknowledged)
+            return velta36::RunRefusedStep(*this);
         return velta36::RunAcknowledgedStep(*this);
     }
 

@@ -81,7 +81,7 @@ TEST_F(ControlSequences, settings_that_are_not_one_digit_never_reach_a_frame)
         << log;
     EXPECT_NE(log.find("appSetting door2_delay 16 cannot be sent as one digit (0 to 9), keeping 4\n"), std::string::npos);
     EXPECT_NE(log.find("appSetting doors 10 cannot be sent as one digit (0 to 9), keeping 2\n"), std::string::npos);
-    EXPECT_NE(log.find("appSetting card_type 255 cannot be sent as one digit (0 to 9), keeping 1\n"), std::string::npos);
+    EXPECT_NE(log.find("appSetting card_type -1 cannot be sent as one digit (0 to 9), keeping 1\n"), std::string::npos);
     rig.clear();
     ASSERT_EQ(0, Control(CTL_CONFIGURE, ""));
     AcknowledgeAll(17);

@@ -140,6 +140,13 @@ struct HostedDevice {
         return transport.sentTexts();
     }
 
+    // The controller acknowledges (the clock command, say).
+    void acknowledge()
+    {
+        unsigned char ack[] = {'h', '/'};
+        device->process(ack, sizeof(ack));
+    }
+
     refhost::MemoryTransport transport;
     ZRMSPDevice* device;
     refhost::DeviceHost host;
@@ -173,11 +180,13 @@ TEST_F(PluginLoad, DevicesFromOneProviderAreIndependent)
     EXPECT_EQ(fromB[0].substr(0, 4), "@001");   // clock set, address 0
 
     a.reset();   // destroyed through the virtual destructor
+    b->acknowledge();
     EXPECT_EQ(b->refresh(), std::vector<std::string>{"@0{007;/"});
 
     auto c = std::make_unique<HostedDevice>(Create(provider));   // the provider is still usable
     c->device->InitSetting(Address(1));
     ASSERT_EQ(c->refresh().size(), 1u);
+    c->acknowledge();
     EXPECT_EQ(c->refresh(), std::vector<std::string>{"@1{007;/"});
 }
 
@@ -191,6 +200,7 @@ TEST_F(PluginLoad, DevicesOutliveTheirProvider)
 
     device->device->InitSetting(Address(3));
     device->refresh();
+    device->acknowledge();
     EXPECT_EQ(device->refresh(), std::vector<std::string>{"@3{007;/"});
 }
 

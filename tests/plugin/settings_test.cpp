@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "frames.h"
 #include "temp_work_dir.h"
 #include "test_host.h"
 
@@ -134,9 +135,55 @@ TEST_F(Settings, AddressIsStampedIntoEveryBuffer)
         EXPECT_TRUE(AllZeroFrom(buffer, 2, 64));
     }
 
-    rig.configure(R"({"address": 10})");   // not range-checked
+    rig.configure(R"({"address": 10})");
     EXPECT_EQ(d.pollFrame[1], ':');
     EXPECT_EQ(d.cardFrame3[1], ':');
+    rig.configure(R"({"address": 207})");   // the highest a character names
+    EXPECT_EQ(d.pollFrame[1], 0xFF);
+}
+
+// An address no character names (above 207; a host's -1 arrives as 255,
+// which would put '/' into every frame) is refused with one line. The
+// device then sends nothing at all, to no address, until InitSetting
+// brings one it can send; the result query still answers.
+TEST_F(Settings, AddressNoCharacterNamesLeavesTheDeviceMuteUntilAGoodOne)
+{
+    VELTA36& d = *rig.device;
+    rig.configure(R"({"address": 3})");
+    for (const char* config : {R"({"address": -1})", R"({"address": 208})"}) {
+        rig.clear();
+        testing::internal::CaptureStdout();
+        rig.configure(config);
+        const std::string log = testing::internal::GetCapturedStdout();
+        const int held = d.deviceAddress;
+        EXPECT_NE(log.find("deviceAddress " + std::to_string(held) +
+                           " cannot be sent as an address character (0 to 207), nothing is sent until it can\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(d.pollFrame[1], '3') << "no buffer is stamped";
+
+        EXPECT_EQ(d.RefreshStatus(), 1);
+        EXPECT_EQ(rig.eventsOf(velta36test::TestHost::Kind::Reset).size(), 1u) << "the exchange is over";
+        d.protocolState = 10;   // a reply arriving anyway makes it send nothing
+        EXPECT_EQ(rig.receive(velta36test::DataFrame("")), 0);
+        int outRet = 0;
+        const std::string open = R"({"signal_id": "141600010010", "SetValue": 1})";
+        EXPECT_EQ(d.DeviceIoControl(320, open.data(), static_cast<int>(open.size()), nullptr, 0, outRet), -1);
+        EXPECT_EQ(d.DeviceIoControl(322, "", 0, nullptr, 0, outRet), -1);
+        int32_t result = 7;
+        EXPECT_EQ(d.DeviceIoControl(0, nullptr, 0, &result, sizeof(result), outRet), 0);
+        EXPECT_EQ(outRet, 4);
+        EXPECT_EQ(result, -1);
+        EXPECT_TRUE(rig.sentTexts().empty());
+        EXPECT_EQ(rig.eventsOf(velta36test::TestHost::Kind::Reset).size(), 1u) << "the reply ended nothing";
+        EXPECT_TRUE(rig.eventsOf(velta36test::TestHost::Kind::SendSP).empty());
+        EXPECT_EQ(d.protocolState, 10);
+    }
+    rig.clear();
+    rig.configure(R"({"address": 4})");
+    d.RefreshStatus();
+    ASSERT_EQ(rig.sentTexts().size(), 1u);
+    EXPECT_EQ(rig.sentTexts()[0].substr(0, 4), "@401");
 }
 
 TEST_F(Settings, AbsentKeysKeepTheEarlierConfiguration)
@@ -152,10 +199,11 @@ TEST_F(Settings, AbsentKeysKeepTheEarlierConfiguration)
 
 TEST_F(Settings, ArrayValueLetsTheJsonExceptionOut)
 {
-    EXPECT_THROW(rig.configure(R"({"appSetting": {"doors": 2, "card_type": [1], "door1_delay": 7}})"),
+    EXPECT_THROW(rig.configure(R"({"address": 2, "appSetting": {"doors": 2, "card_type": [1], "door1_delay": 7}})"),
                  Json::Exception);
     EXPECT_EQ(rig.device->doors, 2);          // read before the failing key
     EXPECT_EQ(rig.device->door1_delay, 3);    // never reached
+    EXPECT_EQ(rig.device->cmdBuffer[1], '2') << "the frames carry the address all the same";
     EXPECT_THROW(rig.configure(R"({"appSetting": {"door2_delay": {"a": 1}}})"), std::exception);
 }
 

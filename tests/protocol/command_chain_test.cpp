@@ -112,14 +112,17 @@ TEST(DoorChain, LateAckAfterTheEndRunsTheLastStepAgain)
     EXPECT_EQ(rig.device->controlResult, 1);
 }
 
-// Distinct recognisable contents in every card buffer.
+// Distinct recognisable contents in every card buffer, each with the
+// length a card command builds it with (it sends the length recorded).
 void FillCardFrames(VELTA36& device)
 {
     unsigned char* buffers[5] = {device.cardFrame1, device.cardFrame2, device.cardFrame3, device.cardFrame4,
                                  device.cardFrame5};
+    const int lengths[5] = {19, 14, 14, 15, 15};
     for (int i = 0; i < 5; ++i) {
         for (int b = 2; b < 64; ++b)
             buffers[i][b] = static_cast<unsigned char>('a' + i * 5 + b % 5);
+        device.cardFrameLength[i] = lengths[i];
     }
 }
 
@@ -183,6 +186,19 @@ TEST(CardChain, DeleteSendsTwoFramesForOneDoorAndThreeForBoth)
     EXPECT_EQ(bothDoors,
               (Calls{CardFrame(b.cardFrame1, 19), CardFrame(b.cardFrame2, 14), CardFrame(b.cardFrame3, 14)}));
     EXPECT_EQ(both.device->protocolState, PS_CARD_DEL_4);
+}
+
+// A card state reached with its frame never built (no card command ran)
+// has nothing to send: the sequence ends unfinished instead of sending a
+// buffer of zeros.
+TEST(CardChain, UnbuiltCardFrameEndsTheSequenceUnfinished)
+{
+    ProtocolRig rig;
+    rig.device->protocolState = PS_CARD_ADD_1;
+    rig.device->controlResult = 1;
+    EXPECT_EQ(rig.feed(frames::Ack()), 0);
+    EXPECT_EQ(rig.calls(), (Calls{"Reset"}));
+    EXPECT_EQ(rig.device->controlResult, -1);
 }
 
 TEST(CardChain, RefusedCardFrameReportsFailure)

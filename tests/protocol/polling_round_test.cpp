@@ -96,10 +96,34 @@ TEST_F(PollingRound, FirstRoundSetsTheClockThenEndsOnAnEmptyBatch)
     expectPublished(0);
     EXPECT_TRUE(rig.rows().empty());
 
-    // The clock is set once per device object.
+    // The clock was acknowledged: the next round asks for the status.
     rig.clear();
     rig.device->RefreshStatus();
     EXPECT_EQ(rig.calls(), (Calls{"RefreshStatus", "Send " + kStatusRequest}));
+}
+
+// A controller that reports a power-on may have its clock started again
+// from its default: the next round sets it again. A power-off record
+// changes nothing.
+TEST_F(PollingRound, PowerOnRecordSetsTheClockAgainNextRound)
+{
+    const struct {
+        std::string record;
+        bool clockNext;
+    } rows[] = {{frames::Record("3000000040"), false}, {frames::Record("3000000080"), true}};
+    for (const auto& row : rows) {
+        startRound();
+        answerStatus("1");
+        answerBatch({row.record});
+        rig.device->RefreshStatus();
+        const std::vector<std::string> sent = rig.sentFrames();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].size(), row.clockNext ? 20u : kStatusRequest.size()) << row.record;
+        EXPECT_EQ(rig.device->clockSet, row.clockNext ? 0 : 1);
+        rig.clear();
+    }
+    EXPECT_EQ(rig.rows().size(), 2u);
+    EXPECT_EQ(rig.rows()[1].reason, "控制器上电");
 }
 
 TEST_F(PollingRound, NineEventsAreAcknowledgedWithV0ThenV3)

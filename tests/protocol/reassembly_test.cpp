@@ -52,23 +52,40 @@ TEST_F(Reassembly, chunk_without_start_byte_is_dropped)
     EXPECT_EQ(rig.calls(), (Calls{"Send @0q0;/"}));
 }
 
-TEST_F(Reassembly, noise_before_ack_is_a_refusal)
+// Noise before the 'h', or a data frame where an acknowledgement is due, is
+// a refusal. Only a control sequence reports it: a refused polling frame
+// leaves the outcome of the last command alone.
+TEST_F(Reassembly, refusals_stop_the_chain_and_only_control_sequences_report_them)
 {
+    struct Row {
+        int state;
+        std::string reply;
+        int controlResult;   // afterwards, from 1
+    };
+    const Row rows[] = {
+        {PS_EVENT_ACK, frames::DataFrame("01"), 1}, {PS_EVENT_ACK_END, "\rh/", 1},
+        {14, "N/", 1},                              {20, "N/", 1},
+        {PS_DOOR_OPEN, "\rh/", -1},                {PS_CFG_1, "N/", -1},
+        {PS_CFG_2, "N/", -1},                       {PS_CARD_DEL_4, frames::DataFrame("01"), -1},
+    };
+    for (const Row& row : rows) {
+        rig.clear();
+        rig.device->protocolState = row.state;
+        rig.device->controlResult = 1;
+        EXPECT_EQ(rig.feed(row.reply), 1) << row.state;
+        EXPECT_EQ(rig.device->controlResult, row.controlResult) << row.state;
+        EXPECT_EQ(rig.device->rxLength, 0) << row.state;
+        expectNothingHappened(row.state);
+    }
+    // The clock command refused: not set, and the round goes on.
+    rig.clear();
     rig.device->protocolState = PS_TIME_SET;
     rig.device->controlResult = 1;
     EXPECT_EQ(rig.feed("\rh/"), 1);
-    EXPECT_EQ(rig.device->controlResult, -1);
-    EXPECT_EQ(rig.device->rxLength, 0);
-    expectNothingHappened(PS_TIME_SET);
-}
-
-TEST_F(Reassembly, data_frame_in_ack_state_is_a_refusal)
-{
-    rig.device->protocolState = PS_EVENT_ACK;
-    rig.device->controlResult = 1;
-    EXPECT_EQ(rig.feed(frames::DataFrame("01")), 1);
-    EXPECT_EQ(rig.device->controlResult, -1);
-    expectNothingHappened(PS_EVENT_ACK);
+    EXPECT_EQ(rig.calls(), (Calls{"Send @0{007;/"}));
+    EXPECT_EQ(rig.device->protocolState, PS_STATUS_READ);
+    EXPECT_EQ(rig.device->clockSet, 0);
+    EXPECT_EQ(rig.device->controlResult, 1);
 }
 
 TEST_F(Reassembly, slash_inside_a_chunk_does_not_end_the_frame)
