@@ -69,6 +69,17 @@ int RunCommand(const RunOptions& options, Console& console)
         site.addListener(*metrics);
     }
 
+    // The listeners hear the site until it has ended, whatever way this
+    // function is left.
+    struct EndFirst {
+        velta36site::Site& site;
+        ~EndFirst()
+        {
+            site.stop();
+            site.wait();
+        }
+    } endFirst{site};
+
     InstallStopSignals();
     const auto began = std::chrono::steady_clock::now();
     site.start();

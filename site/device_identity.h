@@ -15,7 +15,7 @@ namespace velta36site {
 struct DeviceIdentity {
     // Marks an event row whose data id no device of the site has (another
     // writer of the same database).
-    static const std::size_t kOtherWriter = std::numeric_limits<std::size_t>::max();
+    static constexpr std::size_t kOtherWriter = std::numeric_limits<std::size_t>::max();
 
     std::size_t index = 0;   // 0..n-1, devices of one line next to each other
     std::string name;        // from the configuration, or "device N"

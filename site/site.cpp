@@ -141,6 +141,8 @@ Site::~Site()
 
 void Site::openCapture()
 {
+    if (linesOpen_)
+        throw std::logic_error("the capture is opened before the lines");
     if (!config_.capture || capture_)
         return;
     capture_.reset(new LineCapture(config_.capture->absolute, config_.capture->given));
@@ -159,6 +161,8 @@ void Site::loadPlugin()
 
 void Site::enterWorkingFolder()
 {
+    if (started_)
+        throw std::logic_error("the working folder is entered before the site starts");
     const UserPath& dir = config_.dir;
     if (::mkdir(dir.absolute.c_str(), 0775) != 0 && errno != EEXIST)
         throw InputError("cannot create the folder " + dir.given + ": " + std::strerror(errno));
@@ -182,12 +186,18 @@ DatabaseSetupReport Site::setUpEventDatabase()
 
 void Site::silencePluginOutput()
 {
+    // Before the scheduler puts its own capture of the plug-in's lines on
+    // top (and takes it off at the end): the swaps nest.
+    if (started_)
+        throw std::logic_error("the plug-in's output is taken before the site starts");
     if (!pluginOutput_)
         pluginOutput_.reset(new PluginOutput(config_.trace));
 }
 
 void Site::setLineOpener(LineOpener opener)
 {
+    if (linesOpen_)
+        throw std::logic_error("the line opener is set before the lines are opened");
     opener_ = std::move(opener);
 }
 

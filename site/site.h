@@ -20,8 +20,10 @@
 //   site.stop(); site.wait();
 //
 // Paths are absolute from the configuration on, so the folder may be
-// entered at any point before start(). openLines() needs the plug-in;
-// start() needs the lines. A step that fails throws (InputError for what
+// entered at any point before start(). openLines() and
+// setUpEventDatabase() need the plug-in; openCapture() comes before
+// openLines(), silencePluginOutput() before start(); start() needs the
+// lines (std::logic_error otherwise). A step that fails throws (InputError for what
 // the user gave, refhost::SerialError for a port, refhost::PluginError for
 // the plug-in, std::runtime_error otherwise); the site can then be
 // destroyed, undoing what the steps did (standard output is given back).
@@ -125,8 +127,8 @@ public:
     // Every line has ended (for its own reasons or after stop()).
     bool finished() const;
 
-    // Queues the request for the device; it runs between exchanges. The
-    // future never throws: an outcome whose error is set tells why the
+    // Queues the request for the device (once the lines are open); it runs
+    // between exchanges. The future never throws: an outcome whose error is set tells why the
     // command did not run. Listeners hear the same outcome. Safe from any
     // thread, listeners included.
     std::future<ControlOutcome> submit(const DeviceIdentity& device, const ControlRequest& request);

@@ -110,7 +110,8 @@ protected:
     velta36sim::SharedLine line_;
     std::vector<velta36sim::EventRecord> events_;
     std::size_t delivered_ = 0;
-    std::unique_ptr<velta36site::Site> site_;   // last: it goes before the line it polls
+    velta36test::RecordingListener heard_;
+    std::unique_ptr<velta36site::Site> site_;   // last: it goes before the line and listener it uses
 };
 
 TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_order)
@@ -123,13 +124,12 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
     RawDatabase(velta36site::kDatabaseFile).exec("PRAGMA journal_mode=DELETE");
     site_->silencePluginOutput();
     site_->openLines();
-    velta36test::RecordingListener heard;
-    site_->addListener(heard);
+    site_->addListener(heard_);
     deliver(10);
     site_->start();
 
     std::vector<StoredEvent> expected;
-    auto caughtUp = [&] { return held() == 0 && heard.rows().size() == expected.size(); };
+    auto caughtUp = [&] { return held() == 0 && heard_.rows().size() == expected.size(); };
     auto tableAsItIs = [&](std::size_t from) {
         const std::vector<StoredEvent> rows = TableRows();
         expected.insert(expected.end(), rows.begin() + static_cast<std::ptrdiff_t>(from), rows.end());
@@ -141,9 +141,9 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
 
     // The doors, each change once.
     setDoor1(true);
-    ASSERT_TRUE(WaitFor([&] { return heard.doors().size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return heard_.doors().size() == 2; }));
     setDoor1(false);
-    ASSERT_TRUE(WaitFor([&] { return heard.doors().size() == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return heard_.doors().size() == 3; }));
 
     // The table dropped: the events stay on the controller, and the fault
     // is told once. Then it is made anew, another writer's rows first, so
@@ -160,7 +160,7 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
         db.exec("DROP TABLE velta36_event");
     }
     deliver(10);
-    ASSERT_TRUE(WaitFor([&] { return heard.faults().size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return heard_.faults().size() == 1; }));
     EXPECT_EQ(held(), 10u);
     {
         RawDatabase db(velta36site::kDatabaseFile);
@@ -169,7 +169,7 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
         InsertOtherRows(db, 12);
         db.exec("COMMIT");
     }
-    ASSERT_TRUE(WaitFor([&] { return held() == 0 && heard.faults().size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return held() == 0 && heard_.faults().size() == 2; }));
     ASSERT_EQ(tableAsItIs(0), 22u);
     ASSERT_TRUE(WaitFor(caughtUp));
 
@@ -209,7 +209,7 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
     site_->stop();
     site_->wait();
 
-    const std::vector<velta36test::RecordingListener::Row> rows = heard.rows();
+    const std::vector<velta36test::RecordingListener::Row> rows = heard_.rows();
     ASSERT_EQ(rows.size(), expected.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_TRUE(rows[i].row == expected[i]) << "row " << i << ": id " << rows[i].row.id;
@@ -217,23 +217,23 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
     }
     EXPECT_EQ(site_->status()[0].eventsStored, delivered_);
 
-    const std::vector<velta36test::RecordingListener::Doors> doors = heard.doors();
+    const std::vector<velta36test::RecordingListener::Doors> doors = heard_.doors();
     ASSERT_EQ(doors.size(), 3u);
     EXPECT_EQ(doors[0].device, "front");
     EXPECT_TRUE(doors[0].doors == (velta36site::DoorStates{false, false}));
     EXPECT_TRUE(doors[1].doors == (velta36site::DoorStates{true, false}));
     EXPECT_TRUE(doors[2].doors == (velta36site::DoorStates{false, false}));
 
-    const std::vector<velta36test::RecordingListener::Fault> faults = heard.faults();
+    const std::vector<velta36test::RecordingListener::Fault> faults = heard_.faults();
     ASSERT_EQ(faults.size(), 2u);
     EXPECT_TRUE(faults[0].faulty);
     EXPECT_NE(faults[0].error.find("no such table: velta36_event"), std::string::npos) << faults[0].error;
     EXPECT_FALSE(faults[1].faulty);
 
-    EXPECT_EQ(heard.outcomes(), std::vector<std::string>{"front: open door 2: done"});
-    EXPECT_TRUE(heard.stoppedLines().empty());
-    EXPECT_GT(heard.rounds(), 0u);
-    EXPECT_TRUE(heard.oneAtATime());
+    EXPECT_EQ(heard_.outcomes(), std::vector<std::string>{"front: open door 2: done"});
+    EXPECT_TRUE(heard_.stoppedLines().empty());
+    EXPECT_GT(heard_.rounds(), 0u);
+    EXPECT_TRUE(heard_.oneAtATime());
 }
 
 TEST(SiteConfig, devices_are_numbered_line_by_line_and_paths_made_absolute)
