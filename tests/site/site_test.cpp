@@ -236,6 +236,56 @@ TEST_F(SiteOverMemoryLine, every_stored_event_reaches_the_listener_once_and_in_o
     EXPECT_TRUE(heard_.oneAtATime());
 }
 
+// A line whose adapter is gone: every write fails.
+class DeadLine : public refhost::MemoryTransport {
+public:
+    void send(const unsigned char*, std::size_t) override { throw std::runtime_error("write failed: no adapter"); }
+};
+
+TEST(SiteWithBadLines, a_quiet_controller_times_out_and_a_dead_line_stops_on_its_own)
+{
+    velta36test::TempWorkDir dir(velta36test::RamBackedTempBase());
+    std::ofstream("site.json") << "[{\"name\": \"quiet\", \"port\": \"memory-a\", \"baud\": 115200},"
+                                  " {\"name\": \"gone\", \"port\": \"memory-a2\", \"baud\": 115200}]";
+    velta36site::SiteOptions options;
+    options.config = "site.json";
+    options.plugin = VELTA36_PLUGIN_PATH;
+    velta36site::SiteConfig config = velta36site::ReadSiteConfig(options);
+    config.schedule.turnaround = std::chrono::milliseconds(10);
+    config.schedule.interval = std::chrono::milliseconds(10);
+    velta36test::RecordingListener heard;
+    velta36site::Site site(config);
+    site.setLineOpener([](const velta36site::LineSpec& line, const refhost::Rs485Settings&) {
+        std::unique_ptr<refhost::MemoryTransport> transport(
+            line.identity.port == "memory-a" ? new refhost::MemoryTransport : new DeadLine);
+        transport->open();
+        return velta36site::OpenedLine{std::move(transport), "", {}};
+    });
+    site.loadPlugin();
+    site.silencePluginOutput();
+    site.openLines();
+    site.addListener(heard);
+    site.start();
+
+    ASSERT_TRUE(WaitFor([&] { return !heard.stoppedLines().empty() && heard.timeouts() >= 2; }));
+    // The stopped line's commands end at once, with why.
+    const velta36site::ControlOutcome refused = site.submit(site.devices()[1], velta36site::ConfigureRequest()).get();
+    EXPECT_FALSE(refused.carriedOut());
+    EXPECT_NE(refused.error, "");
+    site.stop();
+    site.wait();
+
+    // Told once, for the line whose port is a longer name of the other's.
+    EXPECT_EQ(heard.stoppedLines(), std::vector<std::string>{"memory-a2 stopped: memory-a2: write failed: no adapter"});
+    EXPECT_EQ(site.errors().size(), 1u);
+    EXPECT_EQ(heard.timeoutsOf("gone"), 0u);
+    EXPECT_EQ(heard.timeoutsOf("quiet"), heard.timeouts());
+    EXPECT_EQ(heard.timeouts(), site.status()[0].progress.timeouts);
+    EXPECT_EQ(heard.outcomes(),
+              std::vector<std::string>{"gone: download the configuration: not done " + refused.error});
+    EXPECT_TRUE(heard.oneAtATime());
+}
+
 TEST(SiteConfig, devices_are_numbered_line_by_line_and_paths_made_absolute)
 {
     velta36test::TempWorkDir dir;

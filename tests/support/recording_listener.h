@@ -10,6 +10,7 @@
 #ifndef VELTA36_TESTS_SUPPORT_RECORDING_LISTENER_H
 #define VELTA36_TESTS_SUPPORT_RECORDING_LISTENER_H
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -49,13 +50,17 @@ public:
     {
         note([&] { ++rounds_; });
     }
+    void onRoundTimedOut(const velta36site::DeviceIdentity& device) override
+    {
+        note([&] { timeouts_.push_back(device.name); });
+    }
     void onDatabaseFault(const velta36site::DeviceIdentity& device, const refhost::DatabaseHealth& health) override
     {
         note([&] { faults_.push_back(Fault{device.name, health.faulty, health.lastError}); });
     }
     void onLineStopped(const velta36site::LineIdentity& line, const std::string& error) override
     {
-        note([&] { stoppedLines_.push_back(line.port + ": " + error); });
+        note([&] { stoppedLines_.push_back(line.port + " stopped: " + error); });
     }
     void onControlOutcome(const velta36site::DeviceIdentity& device, const velta36site::ControlRequest& request,
                           const velta36site::ControlOutcome& outcome) override
@@ -70,6 +75,12 @@ public:
     std::vector<std::string> stoppedLines() const { return copy(stoppedLines_); }
     std::vector<std::string> outcomes() const { return copy(outcomes_); }
     uint64_t rounds() const { return copy(rounds_); }
+    uint64_t timeouts() const { return copy(timeouts_).size(); }
+    uint64_t timeoutsOf(const std::string& device) const
+    {
+        const std::vector<std::string> all = copy(timeouts_);
+        return static_cast<uint64_t>(std::count(all.begin(), all.end(), device));
+    }
     // Every call so far came from one thread, and none began before the
     // one before it had returned.
     bool oneAtATime() const { return copy(threads_).size() <= 1 && !overlapped_; }
@@ -103,6 +114,7 @@ private:
     std::vector<Fault> faults_;
     std::vector<std::string> stoppedLines_;
     std::vector<std::string> outcomes_;
+    std::vector<std::string> timeouts_;   // device names
     uint64_t rounds_ = 0;
 };
 
