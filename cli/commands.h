@@ -9,9 +9,13 @@
 
 #include "console.h"
 #include "control_request.h"
-#include "host_session.h"
+#include "refhost/line_frames.h"
+#include "refhost/serial_transport.h"
+#include "site_config.h"
 
 namespace velta36cli {
+
+using velta36site::InputError;
 
 // Exit statuses.
 const int kExitOk = 0;
@@ -19,7 +23,7 @@ const int kExitFailed = 1;     // the line, the controller or the system failed
 const int kExitBadInput = 2;   // the command line or the configuration is wrong
 
 struct RunOptions {
-    LineOptions line;
+    velta36site::SiteOptions line;
     uint32_t rounds = 0;
     double intervalSeconds = 0;
     std::optional<std::string> metrics;   // the metrics file, kept up to date
@@ -51,7 +55,7 @@ struct ScanOptions {
     std::string port;
     int32_t baud = 9600;
     int32_t from = 0;
-    int32_t to = kMaxAddress;
+    int32_t to = refhost::kMaxAddress;
     int32_t tries = 1;
     int32_t waitMs = 300;   // the controller's turnaround, on top of the wire time
     std::optional<std::string> capture;
@@ -59,7 +63,8 @@ struct ScanOptions {
 };
 
 int RunCommand(const RunOptions& options, Console& console);
-int ControlCommand(const LineOptions& options, const ControlRequest& request, Console& console);
+int ControlCommand(const velta36site::SiteOptions& options, const velta36site::ControlRequest& request,
+                   Console& console);
 int EventsCommand(const EventsOptions& options, Console& console);
 int SimulateCommand(const SimulateOptions& options, Console& console);
 int ScanCommand(const ScanOptions& options, Console& console);

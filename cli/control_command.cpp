@@ -1,20 +1,24 @@
 // velta36 open-door / configure / add-card / delete-card: one control
-// command through the plug-in, driven to its end, then the result query.
+// command submitted to a site that polls nothing, driven to its end, then
+// the result query.
+#include "built_in_line.h"
 #include "commands.h"
+#include "open_site.h"
 
 namespace velta36cli {
 
 namespace {
 
-std::size_t ChooseDevice(const HostSession& session, const LineOptions& options)
+const velta36site::DeviceIdentity& ChooseDevice(const velta36site::Site& site,
+                                                const velta36site::SiteOptions& options)
 {
-    const std::vector<DeviceSpec>& devices = session.devices();
+    const std::vector<velta36site::DeviceIdentity>& devices = site.devices();
     if (devices.size() == 1)
-        return 0;
+        return devices.front();
     if (options.address) {
-        for (std::size_t i = 0; i < devices.size(); ++i) {
-            if (devices[i].address == *options.address)
-                return i;
+        for (const velta36site::DeviceIdentity& device : devices) {
+            if (device.address == *options.address)
+                return device;
         }
         throw InputError("no configured device has address " + std::to_string(*options.address));
     }
@@ -23,27 +27,27 @@ std::size_t ChooseDevice(const HostSession& session, const LineOptions& options)
 
 }  // namespace
 
-int ControlCommand(const LineOptions& options, const ControlRequest& request, Console& console)
+int ControlCommand(const velta36site::SiteOptions& options, const velta36site::ControlRequest& request,
+                   Console& console)
 {
-    refhost::Scheduler::Options schedule;
-    schedule.poll = false;   // the command alone, no polling rounds
-    HostSession session(options, schedule, console, false);
-    const std::size_t device = ChooseDevice(session, options);
-    const std::string where = session.placeOf(device);
+    velta36site::SiteConfig config = velta36site::ReadSiteConfig(options);
+    config.schedule.poll = false;   // the command alone, no polling rounds
+    config.streamEvents = false;
+    BuiltInLine builtIn(console, false);
+    velta36site::Site site(config);
+    site.setLineOpener(builtIn.opener());
+    OpenSite(site, console, false);
+    const velta36site::DeviceIdentity& device = ChooseDevice(site, options);
 
-    session.scheduler().start();
-    std::future<refhost::ControlOutcome> pending =
-        session.scheduler().submitControl(device, request.code, request.argument);
-    refhost::ControlOutcome outcome;
-    try {
-        outcome = pending.get();
-    } catch (const std::exception& error) {
-        console.error(request.what + " failed: " + error.what());
+    site.start();
+    const velta36site::ControlOutcome outcome = site.submit(device, request).get();
+    if (!outcome.error.empty()) {
+        console.error(request.what + " failed: " + outcome.error);
         return kExitFailed;
     }
-    const uint64_t received = session.scheduler().progress()[device].bytesReceived;
-    session.scheduler().stop();
-    session.scheduler().wait();
+    const uint64_t received = site.status()[device.index].progress.bytesReceived;
+    site.stop();
+    site.wait();
 
     if (outcome.ioResult == -1) {
         console.error(request.what + ": the plug-in refused the command's argument");
@@ -53,9 +57,10 @@ int ControlCommand(const LineOptions& options, const ControlRequest& request, Co
         console.error(request.what + ": the plug-in sent nothing to the controller");
         return kExitFailed;
     }
-    if (outcome.controlResult == 1) {
+    const std::string where = device.place();
+    if (outcome.carriedOut()) {
         console.line("done: " + request.what + " (" + where + ")");
-        return session.captureFailed() ? kExitFailed : kExitOk;
+        return site.captureFailed() ? kExitFailed : kExitOk;
     }
     if (received == 0)
         console.error(request.what + ": no answer from the controller (" + where + ")");

@@ -10,6 +10,10 @@ namespace velta36cli {
 
 namespace {
 
+using velta36site::EventFilter;
+using velta36site::EventReader;
+using velta36site::StoredEvent;
+
 // Channels: 0 the controller, 1 and 2 the doors (or readers), 3 and 4 the
 // exit buttons.
 const int32_t kMaxChannel = 4;
@@ -40,8 +44,8 @@ int EventsCommand(const EventsOptions& options, Console& console)
     if (options.limit && *options.limit <= 0)
         throw InputError("--limit must be a positive number");
     filter.limit = options.limit.value_or(options.format == "table" ? 20 : -1);
-    filter.since = TimeOption("--since", options.since, NormaliseTime);
-    filter.until = TimeOption("--until", options.until, NormaliseUntil);
+    filter.since = TimeOption("--since", options.since, velta36site::NormaliseTime);
+    filter.until = TimeOption("--until", options.until, velta36site::NormaliseUntil);
     if (filter.since && filter.until && *filter.until < *filter.since)
         throw InputError("--until " + *options.until + " comes before --since " + *options.since);
     if (options.card && options.card->size() != 8)
@@ -58,7 +62,7 @@ int EventsCommand(const EventsOptions& options, Console& console)
         filter.types.push_back(type);
     }
 
-    EventReader reader(options.dir + "/" + kDatabaseFile);
+    EventReader reader(options.dir + "/" + velta36site::kDatabaseFile);
     const std::vector<StoredEvent> rows = reader.newest(filter);
     if (options.format == "csv") {
         console.line(EventCsvHeader());

@@ -30,7 +30,7 @@ void AddRs485Options(CLI::App& command, refhost::Rs485Settings& rs485)
         ->needs(enabled);
 }
 
-void AddLineOptions(CLI::App& command, LineOptions& line)
+void AddLineOptions(CLI::App& command, velta36site::SiteOptions& line)
 {
     command.add_option("--port", line.port, "serial device or pseudo-terminal (default: built-in simulator)");
     command.add_option("--baud", line.baud, "line speed (default 9600)");
@@ -61,18 +61,18 @@ int main(int argc, char** argv)
     runCommand->add_option("--metrics", run.metrics,
                            "keep per-device figures in this file, in the Prometheus text format");
 
-    LineOptions openLine;
+    velta36site::SiteOptions openLine;
     int32_t openDoor = 0;
     CLI::App* openCommand = app.add_subcommand("open-door", "open a door (relay) on the controller");
     AddLineOptions(*openCommand, openLine);
     openCommand->add_option("--door", openDoor, "door 1 or 2")->required();
 
-    LineOptions configureLine;
+    velta36site::SiteOptions configureLine;
     CLI::App* configureCommand =
         app.add_subcommand("configure", "download the configuration (doors, relay delays, card type)");
     AddLineOptions(*configureCommand, configureLine);
 
-    LineOptions addLine;
+    velta36site::SiteOptions addLine;
     std::string cardCode, endDate;
     int32_t addSlot = 0, addDoor = 0;
     CLI::App* addCommand = app.add_subcommand("add-card", "store a card in a slot of the controller");
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     addCommand->add_option("--end", endDate, "last valid day, YYYY-MM-DD")->required();
     addCommand->add_option("--door", addDoor, "door 1 or 2, or 0 for both")->required();
 
-    LineOptions deleteLine;
+    velta36site::SiteOptions deleteLine;
     int32_t deleteSlot = 0, deleteDoor = 0;
     CLI::App* deleteCommand = app.add_subcommand("delete-card", "clear a card slot of the controller");
     AddLineOptions(*deleteCommand, deleteLine);
@@ -146,13 +146,13 @@ int main(int argc, char** argv)
         if (runCommand->parsed())
             return RunCommand(run, console);
         if (openCommand->parsed())
-            return ControlCommand(openLine, OpenDoorRequest(openDoor), console);
+            return ControlCommand(openLine, velta36site::OpenDoorRequest(openDoor), console);
         if (configureCommand->parsed())
-            return ControlCommand(configureLine, ConfigureRequest(), console);
+            return ControlCommand(configureLine, velta36site::ConfigureRequest(), console);
         if (addCommand->parsed())
-            return ControlCommand(addLine, AddCardRequest(cardCode, addSlot, endDate, addDoor), console);
+            return ControlCommand(addLine, velta36site::AddCardRequest(cardCode, addSlot, endDate, addDoor), console);
         if (deleteCommand->parsed())
-            return ControlCommand(deleteLine, DeleteCardRequest(deleteSlot, deleteDoor), console);
+            return ControlCommand(deleteLine, velta36site::DeleteCardRequest(deleteSlot, deleteDoor), console);
         if (eventsCommand->parsed())
             return EventsCommand(events, console);
         if (simulateCommand->parsed())

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <functional>
 
-#include "control_request.h"
+#include "input_error.h"
 
 namespace velta36cli {
+
+using velta36site::InputError;
 
 namespace {
 

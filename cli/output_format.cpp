@@ -41,7 +41,7 @@ std::string PrintableAscii(const std::string& bytes)
     return ascii;
 }
 
-std::string EventLine(const StoredEvent& event)
+std::string EventLine(const velta36site::StoredEvent& event)
 {
     char head[96];
     std::snprintf(head, sizeof(head), "%-19s  ch %lld  type %2lld  card %-8s  ",
@@ -70,14 +70,14 @@ std::string CsvField(const std::string& text)
 
 }  // namespace
 
-std::string EventCsvLine(const StoredEvent& event)
+std::string EventCsvLine(const velta36site::StoredEvent& event)
 {
     return std::to_string(event.id) + "," + std::to_string(event.dataId) + "," +
            CsvField(event.eventTime.value_or("")) + "," + std::to_string(event.readerChannel) + "," +
            std::to_string(event.eventType) + "," + CsvField(event.cardNo) + "," + CsvField(event.reason);
 }
 
-std::string EventJsonLine(const StoredEvent& event)
+std::string EventJsonLine(const velta36site::StoredEvent& event)
 {
     Json::Value row(Json::objectValue);
     row["id"] = static_cast<Json::Int64>(event.id);
@@ -93,11 +93,13 @@ std::string EventJsonLine(const StoredEvent& event)
     return Json::writeString(writer, row);
 }
 
-std::string DoorStates(int doors, bool door1Open, bool door2Open)
+std::string DoorStatesText(int32_t doors, const std::optional<velta36site::DoorStates>& states)
 {
-    std::string text = std::string("door 1 ") + (door1Open ? "open" : "closed");
+    if (!states)
+        return "doors not reported yet";
+    std::string text = std::string("door 1 ") + (states->door1Open ? "open" : "closed");
     if (doors == 2)
-        text += std::string(", door 2 ") + (door2Open ? "open" : "closed");
+        text += std::string(", door 2 ") + (states->door2Open ? "open" : "closed");
     return text;
 }
 

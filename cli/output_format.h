@@ -3,9 +3,12 @@
 #define VELTA36_CLI_OUTPUT_FORMAT_H
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "door_states.h"
 #include "event_database.h"
 
 namespace velta36cli {
@@ -19,7 +22,7 @@ std::string TraceLine(std::chrono::system_clock::time_point when, const std::str
 std::string PrintableAscii(const std::string& bytes);
 
 // "2024-03-05 08:01:00  ch 1  type 1  card 00001234  刷卡进门成功"
-std::string EventLine(const StoredEvent& event);
+std::string EventLine(const velta36site::StoredEvent& event);
 
 // Export forms of a row, under the table's own column names: a CSV header
 // and line (RFC 4180 quoting, an empty field for a row without a time),
@@ -27,11 +30,12 @@ std::string EventLine(const StoredEvent& event);
 // \u escapes, so every line is plain ASCII whatever bytes a card number
 // holds).
 std::string EventCsvHeader();
-std::string EventCsvLine(const StoredEvent& event);
-std::string EventJsonLine(const StoredEvent& event);
+std::string EventCsvLine(const velta36site::StoredEvent& event);
+std::string EventJsonLine(const velta36site::StoredEvent& event);
 
-// "door 1 open, door 2 closed"
-std::string DoorStates(int doors, bool door1Open, bool door2Open);
+// "door 1 open, door 2 closed" (door 2 only for two doors); "doors not
+// reported yet" for none.
+std::string DoorStatesText(int32_t doors, const std::optional<velta36site::DoorStates>& states);
 
 }  // namespace velta36cli
 

@@ -9,42 +9,49 @@ const std::chrono::seconds kLatest(5);
 
 }  // namespace
 
-RunMetrics::RunMetrics(const std::string& path) : file_(path) {}
-
-void RunMetrics::countStored(int64_t dataId)
+RunMetrics::RunMetrics(const MetricsFile& file, const velta36site::Site& site, Console& console)
+    : file_(file), site_(site), console_(console)
 {
-    ++stored_[dataId];
 }
 
-void RunMetrics::update(HostSession& session, Console& console, bool last)
+void RunMetrics::onRoundCompleted(const velta36site::DeviceIdentity&)
+{
+    update();
+}
+
+void RunMetrics::onTick()
+{
+    update();
+}
+
+void RunMetrics::update(bool last)
 {
     const auto now = std::chrono::steady_clock::now();
-    const uint64_t rounds = session.scheduler().completedRounds();
+    const uint64_t rounds = site_.completedRounds();
     const bool due = last || !written_ || now - writtenAt_ >= kLatest ||
                      (rounds != roundsWritten_ && now - writtenAt_ >= kSoonest);
     if (!due)
         return;
-    const std::vector<refhost::DeviceProgress> progress = session.scheduler().progress();
+    const std::vector<velta36site::DeviceStatus> status = site_.status();
     std::vector<DeviceMetrics> devices;
-    for (std::size_t i = 0; i < progress.size(); ++i) {
-        const DeviceSpec& spec = session.devices().at(i);
+    for (std::size_t i = 0; i < status.size(); ++i) {
+        const velta36site::DeviceIdentity& identity = site_.devices().at(i);
+        const velta36site::DeviceStatus& figures = status[i];
         DeviceMetrics device;
-        device.name = spec.name;
-        device.port = spec.port;
-        device.address = spec.address;
-        device.doors = spec.doors;
-        device.roundsCompleted = progress[i].roundsCompleted;
-        device.roundsTimedOut = progress[i].timeouts;
-        device.savesFailed = progress[i].database.savesFailed;
-        device.databaseFault = progress[i].database.faulty;
-        const auto stored = stored_.find(spec.config["data_id"].asInt64());
-        device.eventsStored = stored != stored_.end() ? stored->second : 0;
-        const HostSession::LastRound round = session.lastRoundOf(i);
-        if (round.at)
-            device.lastRoundAgeSeconds = std::chrono::duration<double>(now - *round.at).count();
-        if (round.doors >= 0) {
-            device.door1Open = (round.doors & 1) != 0;
-            device.door2Open = (round.doors & 2) != 0;
+        device.name = identity.name;
+        device.port = identity.port;
+        device.address = identity.address;
+        device.doors = identity.doors;
+        device.roundsCompleted = figures.progress.roundsCompleted;
+        device.roundsTimedOut = figures.progress.timeouts;
+        device.savesFailed = figures.progress.database.savesFailed;
+        device.databaseFault = figures.progress.database.faulty;
+        device.eventsStored = figures.eventsStored;
+        if (figures.lastRoundAt)
+            device.lastRoundAgeSeconds = std::chrono::duration<double>(now - *figures.lastRoundAt).count();
+        if (figures.doors) {
+            device.door1Open = figures.doors->door1Open;
+            device.door2Open = figures.doors->door2Open;
         }
         devices.push_back(device);
     }
@@ -56,12 +63,12 @@ void RunMetrics::update(HostSession& session, Console& console, bool last)
     std::string why;
     if (!file_.write(MetricsText(devices), why)) {
         if (!failed_)
-            console.error("metrics file " + file_.path() + " not written: " + why);
+            console_.error("metrics file " + file_.path() + " not written: " + why);
         failed_ = true;
         return;
     }
     if (failed_)
-        console.line("metrics file " + file_.path() + " written again");
+        console_.line("metrics file " + file_.path() + " written again");
     failed_ = false;
 }
 

@@ -11,15 +11,15 @@
 #include "commands.h"
 #include "line_capture.h"
 #include "output_format.h"
+#include "refhost/line_frames.h"
 #include "refhost/scheduler.h"
-#include "velta36sim/frames.h"
 
 namespace velta36cli {
 
 namespace {
 
-// 'A', address, status character, four checksum characters, '/'.
-const std::size_t kStatusReplyBytes = 8;
+using velta36site::CaptureDirection;
+using velta36site::LineCapture;
 
 std::string DoorsOfStatus(char status)
 {
@@ -44,12 +44,12 @@ std::string Meaning(int32_t asked, const std::string& reply)
     const std::string noise =
         start > 0 ? " (after " + std::to_string(start) + (start == 1 ? " byte" : " bytes") + " of noise)"
                   : std::string();
-    if (!velta36sim::DataReplyValid(frame))
+    if (!refhost::DataReplyValid(frame))
         return "a reply with a wrong checksum" + noise;
-    if (frame.size() != kStatusReplyBytes)
+    if (frame.size() != refhost::kDoorStatusReplyBytes)
         return "a data reply of " + std::to_string(frame.size()) + " bytes, not a door status" + noise;
     std::string text = "door status " + std::string(1, frame[2]) + ": " + DoorsOfStatus(frame[2]) + noise;
-    if (frame[1] != velta36sim::AddressChar(asked))
+    if (frame[1] != refhost::AddressCharacter(asked))
         text += "; the reply names address " + std::to_string(static_cast<unsigned char>(frame[1]) - '0');
     return text;
 }
@@ -65,8 +65,8 @@ void CheckRange(const char* option, int32_t value, int32_t low, int32_t high)
 
 int ScanCommand(const ScanOptions& options, Console& console)
 {
-    CheckRange("--from", options.from, 0, kMaxAddress);
-    CheckRange("--to", options.to, 0, kMaxAddress);
+    CheckRange("--from", options.from, 0, refhost::kMaxAddress);
+    CheckRange("--to", options.to, 0, refhost::kMaxAddress);
     if (options.to < options.from)
         throw InputError("--to " + std::to_string(options.to) + " comes before --from " +
                          std::to_string(options.from));
@@ -87,15 +87,15 @@ int ScanCommand(const ScanOptions& options, Console& console)
     line.open();
 
     const std::chrono::milliseconds window = refhost::ReplyTimeout(
-        options.baud, velta36sim::CommandFrame('0', "{").size(), std::chrono::milliseconds(options.waitMs),
-        kStatusReplyBytes);
+        options.baud, refhost::CommandFrame(0, "{").size(), std::chrono::milliseconds(options.waitMs),
+        refhost::kDoorStatusReplyBytes);
     std::vector<std::pair<int32_t, std::string>> answers;
     for (int32_t address = options.from; address <= options.to; ++address) {
         console.progress("scanning address " + std::to_string(address) + " (" + std::to_string(options.from) +
                          " to " + std::to_string(options.to) + "), " + std::to_string(answers.size()) +
                          " answered");
         const std::string note = "scan, address " + std::to_string(address);
-        const std::string request = velta36sim::CommandFrame(velta36sim::AddressChar(address), "{");
+        const std::string request = refhost::CommandFrame(address, "{");
         std::string reply;
         for (int32_t attempt = 0; attempt < options.tries && reply.empty(); ++attempt) {
             line.flush();

@@ -15,6 +15,9 @@ namespace velta36cli {
 
 namespace {
 
+using velta36site::CaptureDirection;
+using velta36site::LineCapture;
+
 void CheckRate(const char* name, double rate)
 {
     if (!(rate >= 0 && rate <= 1))
@@ -51,9 +54,9 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
         addresses.push_back(0);
     std::vector<SimulatedControllerSpec> controllers;
     for (int32_t address : addresses) {
-        if (address < 0 || address > kMaxAddress)
+        if (address < 0 || address > refhost::kMaxAddress)
             throw InputError("address " + std::to_string(address) + " is out of range (0 to " +
-                             std::to_string(kMaxAddress) + ")");
+                             std::to_string(refhost::kMaxAddress) + ")");
         SimulatedControllerSpec spec;
         spec.address = address;
         spec.doors = options.doors;
@@ -77,14 +80,12 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
     // waits for it.
     std::mutex describing;
     std::unique_lock<std::mutex> describingLock(describing);
-    std::function<void(velta36sim::TapDirection, const char*, std::size_t)> tap;
+    SimulatedLine::Tap tap;
     if (capture) {
-        tap = [&capture, &describing](velta36sim::TapDirection direction, const char* data, std::size_t length) {
+        tap = [&capture, &describing](bool toControllers, const char* data, std::size_t length) {
             std::lock_guard<std::mutex> described(describing);
             // Taken on the controllers' side: commands come in, replies go out.
-            capture->record(0,
-                            direction == velta36sim::TapDirection::ToControllers ? CaptureDirection::Inbound
-                                                                                 : CaptureDirection::Outbound,
+            capture->record(0, toControllers ? CaptureDirection::Inbound : CaptureDirection::Outbound,
                             std::chrono::system_clock::now(), reinterpret_cast<const unsigned char*>(data),
                             length, "");
         };
@@ -111,16 +112,12 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
     }
     line.stop();
     const int status = capture && capture->failed() ? kExitFailed : kExitOk;
-    for (int32_t address : addresses) {
-        line.line().With(address, [&console, address](velta36sim::SimulatedController& controller) {
-            const velta36sim::Controller& state = controller.controller();
-            const velta36sim::Statistics stats = controller.Stats();
-            console.line("address " + std::to_string(address) + ": " + std::to_string(stats.framesHeard) +
-                         " frames heard, " + std::to_string(state.Counts().acknowledged) + " events acknowledged, " +
-                         std::to_string(state.StoredEvents().size()) + " left, " +
-                         std::to_string(state.Cards().size()) + " card slots written, " +
-                         std::to_string(stats.faults.Total()) + " faults injected");
-        });
+    for (const SimulatedControllerReport& controller : line.report()) {
+        console.line("address " + std::to_string(controller.address) + ": " +
+                     std::to_string(controller.framesHeard) + " frames heard, " +
+                     std::to_string(controller.acknowledged) + " events acknowledged, " +
+                     std::to_string(controller.left) + " left, " + std::to_string(controller.cardSlots) +
+                     " card slots written, " + std::to_string(controller.faultsInjected) + " faults injected");
     }
     return status;
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <exception>
 
+#include "calendar_date.h"
+
 namespace velta36 {
 namespace control {
 
@@ -64,22 +66,8 @@ bool ScalarInteger(const Json::Value& value, int& number)
 
 bool StartsWithCalendarDate(const std::string& text)
 {
-    if (text.size() < 10)
-        return false;
-    for (std::size_t i = 0; i < 10; ++i) {
-        const bool dash = i == 4 || i == 7;
-        const char c = text[i];
-        if (dash ? c != '-' : (c < '0' || c > '9'))
-            return false;
-    }
-    const int year = std::atoi(text.substr(0, 4).c_str());
-    const int month = std::atoi(text.substr(5, 2).c_str());
-    const int day = std::atoi(text.substr(8, 2).c_str());
-    if (month < 1 || month > 12 || day < 1)
-        return false;
-    static const int kDaysIn[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= kDaysIn[month - 1] + (month == 2 && leap ? 1 : 0);
+    CalendarDate date;
+    return ReadCalendarDate(text, date);
 }
 
 CardParse ReadCardArgument(const Json::Value& root, bool withCodeAndDate, CardArgument& card)

@@ -17,6 +17,7 @@
 #include <odb/transaction.hxx>
 
 #include "event_db.h"
+#include "save_attempts.h"
 #include "waiting_events.h"
 
 namespace velta36fuzz {
@@ -48,7 +49,6 @@ unsigned long g_inputs = 0;
 // follows the k-th one stored. One save gives up (its four attempts), then
 // the store takes everything again. Kept here, outside the database, so
 // that the refused attempts do not roll it back.
-const int kAttemptsPerSave = 4;
 uint8_t g_refusals = 0;
 int g_storedThisInput = 0;
 int g_refusalsLeft = 0;
@@ -198,7 +198,7 @@ void PlanRefusals(uint8_t refusals)
         KeeperRun(g_emptyEvents);
     g_refusals = refusals;
     g_storedThisInput = 0;
-    g_refusalsLeft = refusals != 0 ? kAttemptsPerSave : 0;
+    g_refusalsLeft = refusals != 0 ? velta36::kSaveAttempts : 0;
 }
 
 void Require(bool condition, const char* what, const char* where)

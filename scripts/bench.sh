@@ -19,7 +19,7 @@ ram=/dev/shm
 jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
-          velta36-bench-drain velta36-bench-scale)
+          velta36-bench-drain velta36-bench-scale velta36-bench-site)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -95,6 +95,14 @@ s_disk=$(scale "$disk" --lines 8 --per-line 4 --events 25)
 s_wal=$(scale "$disk" --lines 8 --per-line 4 --events 100 --journal wal)
 s_paced=$(scale "$ram" --lines 8 --per-line 4 --events 50 --baud 9600)
 
+echo "== 6. a site's delivery to its listeners" >&2
+site() { { TMPDIR=$ram "$bin/velta36-bench-site" "$build/plugin/velta36.so" "$@" || true; } | tee -a "$log/site.txt" | tail -1; }
+: >"$log/site.txt"
+site_wal=$(site --batches 1000 --journal wal)
+site_delete=$(site --batches 1000 --journal delete)
+site_paced_wal=$(site --batches 300 --journal wal --every 10)
+site_paced_delete=$(site --batches 300 --journal delete --every 10)
+
 echo "== 5. size of velta36.so, stripped" >&2
 so_size() { local so=$1 strip=$2 tmp; tmp=$(mktemp); "$strip" --strip-all -o "$tmp" "$so"; stat -c %s "$tmp"; rm -f "$tmp"; }
 size_amd64=$(so_size "$build/plugin/velta36.so" strip)
@@ -143,5 +151,9 @@ Load average during the run: $load ($(nproc) cores).
 | 4 | memory per device object: created and configured / after its first save | $(field "$s_ram" device_bytes) B / $(field "$s_ram" device_connected_bytes) B | | first scale command (200 devices) |
 | 5 | velta36.so stripped, amd64 | $size_amd64 B | | \`scripts/bench.sh\` (strip --strip-all) |
 | 5 | velta36.so stripped, mipsel | $size_mipsel | | \`scripts/bench.sh\` (mipsel-linux-gnu-strip, build-bench-mipsel) |
+| 6 | site, a batch every 10 ms, RAM, WAL: acknowledgement to listener p50 / p99 / max | $(field "$site_paced_wal" p50_ms) / $(field "$site_paced_wal" p99_ms) / $(field "$site_paced_wal" max_ms) ms | | \`TMPDIR=/dev/shm $bin/velta36-bench-site ${build#"$root"/}/plugin/velta36.so --batches 300 --journal wal --every 10\` |
+| 6 | the same, rollback journal | $(field "$site_paced_delete" p50_ms) / $(field "$site_paced_delete" p99_ms) / $(field "$site_paced_delete" max_ms) ms | | \`... --journal delete --every 10\` |
+| 6 | site drained flat out, RAM, WAL: p50 / p99 / max, events a second | $(field "$site_wal" p50_ms) / $(field "$site_wal" p99_ms) / $(field "$site_wal" max_ms) ms, $(field "$site_wal" rate) ev/s | | \`... --batches 1000 --journal wal\` |
+| 6 | the same, rollback journal | $(field "$site_delete" p50_ms) / $(field "$site_delete" p99_ms) / $(field "$site_delete" max_ms) ms, $(field "$site_delete" rate) ev/s | | \`... --batches 1000 --journal delete\` |
 TABLE
 echo "Logs: $log" >&2

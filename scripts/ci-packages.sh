@@ -88,8 +88,11 @@ native_plugin=("$native"/packages/velta36-plugin_*)
 [ "${#native_plugin[@]}" -eq 0 ] || fail "the native build (our runtime) packaged a velta36-plugin"
 check_plugin "${plugin_amd64[0]}" amd64 "$multiarch_native" "x86-64" nm "$target_amd64"
 check_plugin "${plugin_mipsel[0]}" mipsel mipsel-linux-gnu "MIPS" mipsel-linux-gnu-nm "$target_mipsel" qemu-mipsel
-dpkg-deb -c "${dev[0]}" | grep -q "usr/include/velta36/host/ZRMSPDevice.h" || fail "velta36-dev lacks the host headers"
-dpkg-deb -c "${dev[0]}" | grep -q "usr/include/velta36/plugin/velta36.h" || fail "velta36-dev lacks the plug-in headers"
+# Listed first, then searched: grep -q stops reading at the first match,
+# and under pipefail the listing cut short would count as a failure.
+dev_files=$(dpkg-deb -c "${dev[0]}")
+grep -q "usr/include/velta36/host/ZRMSPDevice.h" <<<"$dev_files" || fail "velta36-dev lacks the host headers"
+grep -q "usr/include/velta36/plugin/velta36.h" <<<"$dev_files" || fail "velta36-dev lacks the plug-in headers"
 
 # The tool from the unpacked packages, without velta36-plugin: it must start
 # and use its own velta36.so, which resolves its ODB symbols against the
@@ -116,7 +119,8 @@ if [ "${#tools[@]}" -eq 1 ]; then
     [ -e "$root/$f" ] || fail "velta36-tools lacks /$f"
   done
   dpkg-deb -I "${tools[0]}" postinst >/dev/null || fail "velta36-tools has no postinst"
-  dpkg-deb -I "${tools[0]}" postinst | grep -q systemd-sysusers || fail "velta36-tools' postinst does not create the user"
+  grep -q systemd-sysusers <<<"$(dpkg-deb -I "${tools[0]}" postinst)" \
+    || fail "velta36-tools' postinst does not create the user"
   rm -rf "$root"
 else
   echo "packages: no velta36-tools (tools not built)"

@@ -10,15 +10,13 @@
 #include <odb/transaction.hxx>
 
 #include "event_database.h"
+#include "save_attempts.h"
 #include "store_connection.h"
 #include "velta36.h"
 #include "velta36_event-odb.hxx"
 #include "velta36_event.hxx"
 
 namespace {
-
-// The first attempt and three more.
-const int kRetries = 3;
 
 // After the first failed attempt of a save the others run on a fresh handle
 // and connection (see ReopenEventDatabase): a fault that is over must not
@@ -51,7 +49,7 @@ void LogSaveFailure(const char* prefix, const std::exception& e)
 
 void VELTA36::SaveDoorEvent(velta36_event& event) {
     saveFailed = 0;
-    for (int retries = 0;; ++retries) {
+    for (int attempt = 1;; ++attempt) {
         try {
             if (!storeConnection)
                 storeConnection = std::make_shared<velta36::StoreConnection>(
@@ -61,13 +59,13 @@ void VELTA36::SaveDoorEvent(velta36_event& event) {
             t.commit();
             return;
         } catch (const odb::exception& e) {
-            LogSaveFailure("SaveDoorEvent odb::exception:", e);
+            LogSaveFailure(velta36::kSaveFailureOdb, e);
         } catch (const std::exception& e) {
-            LogSaveFailure("SaveDoorEvent std::exception:", e);
+            LogSaveFailure(velta36::kSaveFailureStd, e);
         }
-        if (retries == 0)
+        if (attempt == 1)
             DropConnection(*this);
-        if (retries >= kRetries) {
+        if (attempt >= velta36::kSaveAttempts) {
             // The caller learns it here: the event is not in the table.
             saveFailed = 1;
             return;

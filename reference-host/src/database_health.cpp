@@ -1,10 +1,12 @@
 #include "refhost/database_health.h"
 
+#include "save_attempts.h"
+
 namespace refhost {
 
 namespace {
 
-const char* const kFailurePrefixes[] = {"SaveDoorEvent odb::exception:", "SaveDoorEvent std::exception:"};
+const char* const kFailurePrefixes[] = {velta36::kSaveFailureOdb, velta36::kSaveFailureStd};
 
 // The text after the failure prefix, or false when the line is none.
 bool FailureText(const std::string& line, std::string& what)
@@ -36,7 +38,7 @@ DatabaseHealthWatch::Change DatabaseHealthWatch::onLogLine(const std::string& li
     }
     ++health_.attemptsFailed;
     health_.lastError = what;
-    if (++failuresInRow_ < kAttemptsPerSave)
+    if (++failuresInRow_ < velta36::kSaveAttempts)
         return Change::None;
     failuresInRow_ = 0;
     ++health_.savesFailed;

@@ -257,21 +257,21 @@ TEST_F(Tool, DissectorFindsFrameEndsInCraftedChunks)
     const std::string reply = velta36sim::DataReply(record);
     const std::string status = velta36sim::DoorStatusReply('0', true, true);
     {
-        velta36cli::LineCapture capture("crafted.pcapng");
+        velta36site::LineCapture capture("crafted.pcapng");
         capture.addInterface("/dev/ttyS0", "");
         const auto now = std::chrono::system_clock::now();
-        auto put = [&](velta36cli::CaptureDirection direction, const std::string& bytes) {
+        auto put = [&](velta36site::CaptureDirection direction, const std::string& bytes) {
             capture.record(0, direction, now, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                            "");
         };
-        put(velta36cli::CaptureDirection::Outbound, velta36sim::EventReadFrame('0'));
-        put(velta36cli::CaptureDirection::Inbound, reply);
-        put(velta36cli::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "v0"));
-        put(velta36cli::CaptureDirection::Inbound, "xy");
-        put(velta36cli::CaptureDirection::Inbound, "h0/");
-        put(velta36cli::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "{"));
-        put(velta36cli::CaptureDirection::Inbound, status.substr(0, 3));
-        put(velta36cli::CaptureDirection::Inbound, status.substr(3));
+        put(velta36site::CaptureDirection::Outbound, velta36sim::EventReadFrame('0'));
+        put(velta36site::CaptureDirection::Inbound, reply);
+        put(velta36site::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "v0"));
+        put(velta36site::CaptureDirection::Inbound, "xy");
+        put(velta36site::CaptureDirection::Inbound, "h0/");
+        put(velta36site::CaptureDirection::Outbound, velta36sim::CommandFrame('0', "{"));
+        put(velta36site::CaptureDirection::Inbound, status.substr(0, 3));
+        put(velta36site::CaptureDirection::Inbound, status.substr(3));
     }
     const std::vector<Packet> packets = Dissect("crafted.pcapng");
     ASSERT_EQ(packets.size(), 8u);

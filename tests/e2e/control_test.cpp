@@ -33,7 +33,7 @@ protected:
         scheduler_->start();
     }
 
-    refhost::ControlOutcome run(const velta36cli::ControlRequest& request)
+    refhost::ControlOutcome run(const velta36site::ControlRequest& request)
     {
         return scheduler_->submitControl(0, request.code, request.argument).get();
     }
@@ -64,7 +64,7 @@ TEST_F(Control, OpenDoorOpensThenClosesTheSimulatedDoorAfterTheDelay)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    const refhost::ControlOutcome outcome = run(velta36cli::OpenDoorRequest(2));
+    const refhost::ControlOutcome outcome = run(velta36site::OpenDoorRequest(2));
     watching = false;
     watcher.join();
 
@@ -92,7 +92,7 @@ TEST_F(Control, OpenDoorOpensThenClosesTheSimulatedDoorAfterTheDelay)
 TEST_F(Control, AddAndDeleteCardChangeTheCardTable)
 {
     startHost(e2e::DeviceConfig(3, 1));
-    const refhost::ControlOutcome added = run(velta36cli::AddCardRequest("1234ABCD", 12, "2030-12-31", 0));
+    const refhost::ControlOutcome added = run(velta36site::AddCardRequest("1234ABCD", 12, "2030-12-31", 0));
     EXPECT_EQ(added.controlResult, 1);
     velta36sim::CardSlot slot = sim_->with(3, [](SimulatedController& c) { return c.controller().Cards().at(12); });
     EXPECT_EQ(slot.code, "1234ABCD");
@@ -100,7 +100,7 @@ TEST_F(Control, AddAndDeleteCardChangeTheCardTable)
     EXPECT_TRUE(slot.door1);
     EXPECT_TRUE(slot.door2);
 
-    const refhost::ControlOutcome deleted = run(velta36cli::DeleteCardRequest(12, 0));
+    const refhost::ControlOutcome deleted = run(velta36site::DeleteCardRequest(12, 0));
     EXPECT_EQ(deleted.controlResult, 1);
     slot = sim_->with(3, [](SimulatedController& c) { return c.controller().Cards().at(12); });
     EXPECT_FALSE(slot.HoldsCard());
@@ -122,7 +122,7 @@ TEST_F(Control, ConfigurationDownloadSendsTheSettingsOfTheConfig)
     config["appSetting"]["door2_delay"] = 3;
     config["appSetting"]["card_type"] = 1;
     startHost(config);
-    const refhost::ControlOutcome outcome = run(velta36cli::ConfigureRequest());
+    const refhost::ControlOutcome outcome = run(velta36site::ConfigureRequest());
     EXPECT_EQ(outcome.controlResult, 1);
     const std::vector<std::string> received =
         sim_->with(3, [](SimulatedController& c) { return c.controller().ConfigurationFrames(); });
@@ -135,7 +135,7 @@ TEST_F(Control, ConfigurationDownloadSendsTheSettingsOfTheConfig)
 TEST_F(Control, RefusedArgumentSendsNothingAndFailsTheCommand)
 {
     startHost(e2e::DeviceConfig(3, 1));
-    const refhost::ControlOutcome outcome = run(velta36cli::ControlRequest{320, "{not json", "bad"});
+    const refhost::ControlOutcome outcome = run(velta36site::ControlRequest{320, "{not json", "bad"});
     EXPECT_EQ(outcome.ioResult, -1);
     EXPECT_FALSE(outcome.started);
     EXPECT_NE(outcome.controlResult, 1);

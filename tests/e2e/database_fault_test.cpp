@@ -61,20 +61,20 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
         return sim.with(0, [](SimulatedController& c) { return c.controller().StoredEvents().size(); });
     };
 
-    std::vector<velta36cli::StoredEvent> dropped;   // rows that went with the table
+    std::vector<velta36site::StoredEvent> dropped;   // rows that went with the table
     std::unique_ptr<RawDatabase> locker;
     const std::vector<Fault> faults = {
         {"table dropped",
          [&] {
              dropped = e2e::StoredRows();
-             RawDatabase(velta36cli::kDatabaseFile).exec("DROP TABLE velta36_event");
+             RawDatabase(velta36site::kDatabaseFile).exec("DROP TABLE velta36_event");
          },
-         [] { velta36cli::EnsureEventDatabase(); }, "no such table: velta36_event"},
+         [] { velta36site::EnsureEventDatabase(); }, "no such table: velta36_event"},
         {"disk full", [this] { disk_.failAllWrites(SQLITE_FULL); }, [this] { disk_.behave(); },
          "database or disk is full"},
         {"locked by another connection",
          [&] {
-             locker.reset(new RawDatabase(velta36cli::kDatabaseFile));
+             locker.reset(new RawDatabase(velta36site::kDatabaseFile));
              locker->exec("BEGIN EXCLUSIVE");
          },
          [&] {
@@ -83,8 +83,8 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
          },
          "database operation timeout"},
         {"file moved away",
-         [] { ASSERT_EQ(std::rename(velta36cli::kDatabaseFile, "moved.db"), 0); },
-         [] { ASSERT_EQ(std::rename("moved.db", velta36cli::kDatabaseFile), 0); }, "unable to open database file"},
+         [] { ASSERT_EQ(std::rename(velta36site::kDatabaseFile, "moved.db"), 0); },
+         [] { ASSERT_EQ(std::rename("moved.db", velta36site::kDatabaseFile), 0); }, "unable to open database file"},
     };
 
     scheduler.start();
@@ -119,8 +119,8 @@ TEST_F(DatabaseFaults, host_keeps_polling_and_stores_every_event_once)
     scheduler.wait();
     EXPECT_TRUE(scheduler.errors().empty());
 
-    std::vector<velta36cli::StoredEvent> rows = dropped;
-    for (const velta36cli::StoredEvent& row : e2e::StoredRows())
+    std::vector<velta36site::StoredEvent> rows = dropped;
+    for (const velta36site::StoredEvent& row : e2e::StoredRows())
         rows.push_back(row);
     ASSERT_EQ(rows.size(), next);
     for (std::size_t i = 0; i < rows.size(); ++i)

@@ -13,7 +13,7 @@ namespace {
 std::string Pragma(const char* name)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(velta36cli::kDatabaseFile, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(velta36site::kDatabaseFile, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         throw std::runtime_error("cannot open the database");
     }
@@ -36,22 +36,22 @@ protected:
 
 TEST_F(DatabaseSetup, NewFileLogsAheadAndSyncsInFull)
 {
-    ASSERT_EQ(velta36cli::EnsureEventDatabase(), velta36cli::DatabaseSetup::CreatedFile);
+    ASSERT_EQ(velta36site::EnsureEventDatabase(), velta36site::DatabaseSetup::CreatedFile);
     EXPECT_EQ(Pragma("journal_mode"), "wal");
     EXPECT_EQ(Pragma("synchronous"), "2");   // FULL: a commit is on the disk when it returns
     // Set up again, it stays as it is.
-    EXPECT_EQ(velta36cli::EnsureEventDatabase(), velta36cli::DatabaseSetup::Existing);
+    EXPECT_EQ(velta36site::EnsureEventDatabase(), velta36site::DatabaseSetup::Existing);
     EXPECT_EQ(Pragma("journal_mode"), "wal");
 }
 
 TEST_F(DatabaseSetup, ExistingFileKeepsItsJournalMode)
 {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(velta36cli::kDatabaseFile, &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(velta36site::kDatabaseFile, &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE site_notes(text)", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
-    ASSERT_EQ(velta36cli::EnsureEventDatabase(), velta36cli::DatabaseSetup::CreatedTable);
+    ASSERT_EQ(velta36site::EnsureEventDatabase(), velta36site::DatabaseSetup::CreatedTable);
     EXPECT_EQ(Pragma("journal_mode"), "delete");
 }
 

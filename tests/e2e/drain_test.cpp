@@ -9,7 +9,7 @@ namespace {
 
 using e2e::ControllerSetup;
 
-void ExpectRowsMatch(const std::vector<velta36cli::StoredEvent>& rows,
+void ExpectRowsMatch(const std::vector<velta36site::StoredEvent>& rows,
                      const std::vector<velta36sim::GeneratedEvent>& events)
 {
     ASSERT_EQ(rows.size(), events.size());
@@ -35,9 +35,9 @@ TEST_F(Drain, ThousandStoredEventsBecomeThousandRows)
     scheduler.setCycleCheck([&sim](std::size_t) { return sim.drained(); });
     ASSERT_TRUE(e2e::RunToEnd(scheduler));
 
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
     ExpectRowsMatch(rows, setup.events);
-    for (const velta36cli::StoredEvent& row : rows)
+    for (const velta36site::StoredEvent& row : rows)
         ASSERT_EQ(row.dataId, 5);
     EXPECT_EQ(sim.with(0, [](velta36sim::SimulatedController& c) { return c.controller().Counts().acknowledged; }),
               1000u);
@@ -64,7 +64,7 @@ TEST_F(Drain, TwoControllersOnOneLineArePolledInTurn)
     scheduler.setCycleCheck([&sim](std::size_t) { return sim.drained(); });
     ASSERT_TRUE(e2e::RunToEnd(scheduler));
 
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
     EXPECT_EQ(rows.size(), 82u);
     ExpectRowsMatch(e2e::RowsOf(rows, 101), first.events);
     ExpectRowsMatch(e2e::RowsOf(rows, 102), second.events);
@@ -94,7 +94,7 @@ TEST_F(Drain, TwoLinesAtOnceLoseNothingToTheSharedDatabase)
     scheduler.setCycleCheck([&](std::size_t line) { return line == 0 ? simA.drained() : simB.drained(); });
     ASSERT_TRUE(e2e::RunToEnd(scheduler));
 
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
     ExpectRowsMatch(e2e::RowsOf(rows, 201), a.events);
     ExpectRowsMatch(e2e::RowsOf(rows, 202), b.events);
     EXPECT_EQ(rows.size(), 600u);

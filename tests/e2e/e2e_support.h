@@ -143,16 +143,16 @@ inline bool RunToEnd(refhost::Scheduler& scheduler, std::chrono::seconds limit =
     return ended;
 }
 
-inline std::vector<velta36cli::StoredEvent> StoredRows()
+inline std::vector<velta36site::StoredEvent> StoredRows()
 {
-    velta36cli::EventReader reader;
+    velta36site::EventReader reader;
     return reader.after(0);
 }
 
-inline std::vector<velta36cli::StoredEvent> RowsOf(const std::vector<velta36cli::StoredEvent>& rows, int64_t dataId)
+inline std::vector<velta36site::StoredEvent> RowsOf(const std::vector<velta36site::StoredEvent>& rows, int64_t dataId)
 {
-    std::vector<velta36cli::StoredEvent> mine;
-    for (const velta36cli::StoredEvent& row : rows) {
+    std::vector<velta36site::StoredEvent> mine;
+    for (const velta36site::StoredEvent& row : rows) {
         if (row.dataId == dataId)
             mine.push_back(row);
     }
@@ -160,7 +160,7 @@ inline std::vector<velta36cli::StoredEvent> RowsOf(const std::vector<velta36cli:
 }
 
 // "" when the row is what the record implies, else what differs.
-inline std::string Mismatch(const velta36cli::StoredEvent& row, const velta36sim::ExpectedRow& expected)
+inline std::string Mismatch(const velta36site::StoredEvent& row, const velta36sim::ExpectedRow& expected)
 {
     std::string diff;
     if (row.readerChannel != expected.readerChannel)
@@ -209,7 +209,7 @@ protected:
     void SetUp() override
     {
         Plugin();
-        velta36cli::EnsureEventDatabase();
+        velta36site::EnsureEventDatabase();
     }
 
     QuietPlugin quiet_;

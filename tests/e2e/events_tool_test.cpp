@@ -30,9 +30,9 @@ protected:
         e2e::Plugin();   // the event table comes from its catalog registration
         std::filesystem::create_directory("site");
         std::filesystem::current_path("site");
-        velta36cli::EnsureEventDatabase();
+        velta36site::EnsureEventDatabase();
         sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(velta36cli::kDatabaseFile, &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_open(velta36site::kDatabaseFile, &db), SQLITE_OK);
         const char* rows =
             "INSERT INTO velta36_event (data_id, EventTime, ReaderChannel, EventType, CardNo, Reason) VALUES"
             " (101, '2024-03-04 23:59:00', 1, 1, '00001234', '刷卡进门成功'),"

@@ -15,7 +15,7 @@ using velta36sim::SimulatedController;
 
 using Faults = e2e::HostTest;
 
-std::string Key(const velta36cli::StoredEvent& row)
+std::string Key(const velta36site::StoredEvent& row)
 {
     return row.eventTime.value_or("") + "|" + std::to_string(row.readerChannel) + "|" +
            std::to_string(row.eventType) + "|" + row.cardNo + "|" + row.reason;
@@ -54,8 +54,8 @@ TEST_F(Faults, SplitNoisyAndRefusedExchangesLoseNoEvent)
     // Identical records can occur (same card, same minute), so compare
     // multisets: each expected row at least as often as generated.
     std::map<std::string, int> stored;
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
-    for (const velta36cli::StoredEvent& row : rows)
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
+    for (const velta36site::StoredEvent& row : rows)
         ++stored[Key(row)];
     std::map<std::string, int> expected;
     for (const velta36sim::GeneratedEvent& event : setup.events)

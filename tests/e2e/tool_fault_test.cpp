@@ -85,7 +85,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
     giveToTool("db");
     const std::string file = dir_.file("db/ZRMDevice.db");
     ASSERT_EQ(::chdir("db"), 0);
-    velta36cli::EnsureEventDatabase();
+    velta36site::EnsureEventDatabase();
     ASSERT_EQ(::chdir(".."), 0);
     // The site's own file, in the rollback journal mode a host creates it
     // with (the tool's own files log ahead; the faults below are the ones a
@@ -121,7 +121,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
     auto out = [] { return ReadFile("tool.out"); };
     ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0; })) << out() << ReadFile("tool.err");
 
-    std::vector<velta36cli::StoredEvent> goneWithTheTable;
+    std::vector<velta36site::StoredEvent> goneWithTheTable;
     std::unique_ptr<RawDatabase> locker;
     struct Fault {
         const char* name;
@@ -139,7 +139,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
          },
          [&] {
              ASSERT_EQ(::chdir("db"), 0);
-             velta36cli::EnsureEventDatabase();
+             velta36site::EnsureEventDatabase();
              ASSERT_EQ(::chdir(".."), 0);
          },
          "no such table: velta36_event"},
@@ -219,8 +219,8 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
     EXPECT_EQ(tool.interrupt(), 0) << ReadFile("tool.err");
     EXPECT_EQ(ReadFile("tool.err"), "");
     ASSERT_EQ(::chdir("db"), 0);
-    std::vector<velta36cli::StoredEvent> rows = goneWithTheTable;
-    for (const velta36cli::StoredEvent& row : e2e::StoredRows())
+    std::vector<velta36site::StoredEvent> rows = goneWithTheTable;
+    for (const velta36site::StoredEvent& row : e2e::StoredRows())
         rows.push_back(row);
     ASSERT_EQ(::chdir(".."), 0);
     ASSERT_EQ(rows.size(), delivered);

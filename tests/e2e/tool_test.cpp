@@ -150,7 +150,7 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
         {"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
     ASSERT_EQ(rows.size(), 40u);
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(e2e::Mismatch(rows[i], setup.events[i].expected), "") << "row " << i;

@@ -10,9 +10,9 @@
 
 namespace {
 
-velta36cli::StoredEvent Row()
+velta36site::StoredEvent Row()
 {
-    velta36cli::StoredEvent row;
+    velta36site::StoredEvent row;
     row.id = 7;
     row.dataId = 101;
     row.eventTime = "2024-03-05 08:01:00";
@@ -28,7 +28,7 @@ TEST(EventExport, CsvQuotesOnlyWhatNeedsIt)
     EXPECT_EQ(velta36cli::EventCsvHeader(), "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason");
     EXPECT_EQ(velta36cli::EventCsvLine(Row()), "7,101,2024-03-05 08:01:00,1,1,00001234,刷卡进门成功");
 
-    velta36cli::StoredEvent odd = Row();
+    velta36site::StoredEvent odd = Row();
     odd.eventTime.reset();
     odd.cardNo = "0:\"1,23";
     odd.reason = "two\nlines";
@@ -37,7 +37,7 @@ TEST(EventExport, CsvQuotesOnlyWhatNeedsIt)
 
 TEST(EventExport, JsonLineIsPlainAsciiAndReadsBack)
 {
-    velta36cli::StoredEvent odd = Row();
+    velta36site::StoredEvent odd = Row();
     odd.eventTime.reset();
     odd.cardNo = std::string("0:\x01\xff\"12\\", 8);   // a control byte and a byte that is not UTF-8
     const std::string line = velta36cli::EventJsonLine(odd);
@@ -62,11 +62,11 @@ TEST(EventExport, JsonLineIsPlainAsciiAndReadsBack)
 
 TEST(EventExport, UntilTakesInTheWholeDayOrMinute)
 {
-    EXPECT_EQ(velta36cli::NormaliseUntil("2024-03-05"), "2024-03-05 23:59:59");
-    EXPECT_EQ(velta36cli::NormaliseUntil("2024-03-05 08:00"), "2024-03-05 08:00:59");
-    EXPECT_EQ(velta36cli::NormaliseUntil("2024-03-05T08:00:30"), "2024-03-05 08:00:30");
-    EXPECT_EQ(velta36cli::NormaliseUntil("2024-02-30"), std::nullopt);
-    EXPECT_EQ(velta36cli::NormaliseUntil("yesterday"), std::nullopt);
+    EXPECT_EQ(velta36site::NormaliseUntil("2024-03-05"), "2024-03-05 23:59:59");
+    EXPECT_EQ(velta36site::NormaliseUntil("2024-03-05 08:00"), "2024-03-05 08:00:59");
+    EXPECT_EQ(velta36site::NormaliseUntil("2024-03-05T08:00:30"), "2024-03-05 08:00:30");
+    EXPECT_EQ(velta36site::NormaliseUntil("2024-02-30"), std::nullopt);
+    EXPECT_EQ(velta36site::NormaliseUntil("yesterday"), std::nullopt);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "control_request.h"
+#include "input_error.h"
 #include "metrics_file.h"
 #include "temp_work_dir.h"
 
@@ -95,9 +95,9 @@ TEST_F(MetricsFileTest, ReplacedAsAWholeWithNothingLeftBeside)
 
 TEST_F(MetricsFileTest, PathInAMissingFolderOrOnAFolderIsBadInput)
 {
-    EXPECT_THROW(velta36cli::MetricsFile("no-such-folder/site.prom"), velta36cli::InputError);
+    EXPECT_THROW(velta36cli::MetricsFile("no-such-folder/site.prom"), velta36site::InputError);
     std::filesystem::create_directory("site.prom");
-    EXPECT_THROW(velta36cli::MetricsFile("site.prom"), velta36cli::InputError);
+    EXPECT_THROW(velta36cli::MetricsFile("site.prom"), velta36site::InputError);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 1);
 }
 

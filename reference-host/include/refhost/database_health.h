@@ -2,9 +2,10 @@
 //
 // The plug-in reports a failed attempt to store an event with one log line
 // ("SaveDoorEvent odb::exception:<what>" or "SaveDoorEvent std::exception:
-// <what>") and makes four attempts per event. When all four fail it does
-// not acknowledge the batch ("v0"): the controller keeps the events. The
-// watch follows one device's log lines and sent frames:
+// <what>") and makes four attempts per event (both come from the store's
+// store/save_attempts.h). When all four fail it does not acknowledge the
+// batch ("v0"): the controller keeps the events. The watch follows one
+// device's log lines and sent frames:
 //   - four failure lines in a row (no other line or frame between them) are
 //     one save that gave up: the fault starts (or goes on);
 //   - an acknowledgement "v0" means every event of a batch is stored: the
@@ -31,9 +32,6 @@ struct DatabaseHealth {
 class DatabaseHealthWatch {
 public:
     enum class Change { None, FaultStarted, FaultCleared };
-
-    // Attempts the plug-in makes per event before it gives up.
-    static const int kAttemptsPerSave = 4;
 
     Change onLogLine(const std::string& line);
     Change onFrameSent(const unsigned char* frame, std::size_t length);

@@ -2,8 +2,8 @@
 // written as it happens so that a run that is killed or loses power leaves
 // a file Wireshark opens up to the last chunk. Safe to record from the
 // threads of several lines at once.
-#ifndef VELTA36_CLI_LINE_CAPTURE_H
-#define VELTA36_CLI_LINE_CAPTURE_H
+#ifndef VELTA36_SITE_LINE_CAPTURE_H
+#define VELTA36_SITE_LINE_CAPTURE_H
 
 #include <chrono>
 #include <cstdint>
@@ -13,13 +13,15 @@
 
 #include "pcapng_blocks.h"
 
-namespace velta36cli {
+namespace velta36site {
 
 class LineCapture {
 public:
     // Creates (or empties) the file and writes the section header. Throws
-    // InputError with one line when the file cannot be written.
-    explicit LineCapture(const std::string& path);
+    // InputError with one line when the file cannot be written. Messages
+    // name the file as shownAs when it is given (the path as the user
+    // wrote it).
+    explicit LineCapture(const std::string& path, const std::string& shownAs = "");
     // A command that fails before anything crossed the line leaves no
     // capture behind; any other ending keeps the file.
     ~LineCapture();
@@ -45,6 +47,7 @@ private:
     void write(const Block& block);
 
     std::string path_;
+    std::string shownAs_;
     int fd_ = -1;
     int unwindingAtStart_ = 0;
     mutable std::mutex mutex_;
@@ -54,6 +57,6 @@ private:
     std::function<void(const std::string&)> report_;
 };
 
-}  // namespace velta36cli
+}  // namespace velta36site
 
 #endif

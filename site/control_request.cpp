@@ -4,7 +4,10 @@
 
 #include <json/json.h>
 
-namespace velta36cli {
+#include "calendar_date.h"
+#include "control_codes.h"
+
+namespace velta36site {
 
 namespace {
 
@@ -41,29 +44,12 @@ void CheckCardCode(const std::string& code)
     }
 }
 
-bool IsLeap(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
 }  // namespace
 
 bool IsCalendarDate(const std::string& text)
 {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
-        return false;
-    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    }
-    const int year = std::stoi(text.substr(0, 4));
-    const int month = std::stoi(text.substr(5, 2));
-    const int day = std::stoi(text.substr(8, 2));
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1)
-        return false;
-    const int last = kDays[month - 1] + (month == 2 && IsLeap(year) ? 1 : 0);
-    return day <= last;
+    velta36::CalendarDate date;
+    return text.size() == 10 && velta36::ReadCalendarDate(text, date) && date.year >= 2000 && date.year <= 2099;
 }
 
 ControlRequest OpenDoorRequest(int32_t door)
@@ -71,14 +57,14 @@ ControlRequest OpenDoorRequest(int32_t door)
     if (door != 1 && door != 2)
         throw InputError("door " + std::to_string(door) + " does not exist (1 or 2)");
     Json::Value argument(Json::objectValue);
-    argument["signal_id"] = kDoorSignalId;
+    argument["signal_id"] = VELTA36_DOOR_SIGNAL_ID;
     argument["SetValue"] = std::to_string(door);
-    return ControlRequest{kCodeOpenDoor, Compact(argument), "open door " + std::to_string(door)};
+    return ControlRequest{CTL_SET_VALUE, Compact(argument), "open door " + std::to_string(door)};
 }
 
 ControlRequest ConfigureRequest()
 {
-    return ControlRequest{kCodeConfigure, "", "download the configuration"};
+    return ControlRequest{CTL_CONFIGURE, "", "download the configuration"};
 }
 
 ControlRequest AddCardRequest(const std::string& code, int32_t slot, const std::string& endDate, int32_t door)
@@ -94,7 +80,7 @@ ControlRequest AddCardRequest(const std::string& code, int32_t slot, const std::
     entry["DoorNo"] = std::to_string(door);
     Json::Value argument(Json::objectValue);
     argument[code] = entry;
-    return ControlRequest{kCodeAddCard, Compact(argument), "add card " + code + " in slot " + std::to_string(slot)};
+    return ControlRequest{CTL_CARD_ADD, Compact(argument), "add card " + code + " in slot " + std::to_string(slot)};
 }
 
 ControlRequest DeleteCardRequest(int32_t slot, int32_t door)
@@ -106,7 +92,7 @@ ControlRequest DeleteCardRequest(int32_t slot, int32_t door)
     entry["DoorNo"] = std::to_string(door);
     Json::Value argument(Json::objectValue);
     argument["card"] = entry;
-    return ControlRequest{kCodeDeleteCard, Compact(argument), "delete the card in slot " + std::to_string(slot)};
+    return ControlRequest{CTL_CARD_DELETE, Compact(argument), "delete the card in slot " + std::to_string(slot)};
 }
 
-}  // namespace velta36cli
+}  // namespace velta36site

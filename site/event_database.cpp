@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include <odb/schema-catalog.hxx>
 #include <odb/sqlite/database.hxx>
@@ -13,11 +15,13 @@
 
 #include "control_request.h"
 
-namespace velta36cli {
+namespace velta36site {
 
 namespace {
 
 const char* const kTable = "velta36_event";
+const char* const kColumns = "SELECT \"id\", \"data_id\", \"EventTime\", \"ReaderChannel\", \"EventType\", "
+                             "\"CardNo\", \"Reason\" FROM \"velta36_event\"";
 
 bool FileExists(const std::string& file)
 {
@@ -95,7 +99,19 @@ EventReader::EventReader(const std::string& file, int busyWaitMs)
         db_ = nullptr;
         throw std::runtime_error("cannot open " + file + ": " + why);
     }
-    sqlite3_busy_timeout(db_, busyWaitMs);
+    busyWaitMs_ = busyWaitMs;
+    sqlite3_busy_handler(db_, &EventReader::WaitForWriter, this);
+}
+
+// Tries again every millisecond rather than on SQLite's growing sleeps: a
+// reader that follows the table waits out a commit, not a backlog of them.
+int EventReader::WaitForWriter(void* self, int tries)
+{
+    const EventReader& reader = *static_cast<const EventReader*>(self);
+    if (tries >= reader.busyWaitMs_)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 1;
 }
 
 EventReader::~EventReader()
@@ -103,42 +119,52 @@ EventReader::~EventReader()
     sqlite3_close(db_);
 }
 
-int64_t EventReader::count()
+int64_t EventReader::number(const char* sql)
 {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM \"velta36_event\"", -1, &statement, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
         throw std::runtime_error(std::string("cannot read events: ") + sqlite3_errmsg(db_));
-    int64_t n = 0;
-    if (sqlite3_step(statement) == SQLITE_ROW)
-        n = sqlite3_column_int64(statement, 0);
+    // A statement prepared before the table was dropped fails only here.
+    const bool read = sqlite3_step(statement) == SQLITE_ROW;
+    const int64_t n = read ? sqlite3_column_int64(statement, 0) : 0;
+    const std::string why = read ? "" : sqlite3_errmsg(db_);
     sqlite3_finalize(statement);
+    if (!read)
+        throw std::runtime_error("cannot read events: " + why);
     return n;
+}
+
+int64_t EventReader::count()
+{
+    return number("SELECT COUNT(*) FROM \"velta36_event\"");
 }
 
 int64_t EventReader::maxId()
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT COALESCE(MAX(\"id\"), 0) FROM \"velta36_event\"", -1, &statement,
-                           nullptr) != SQLITE_OK)
-        throw std::runtime_error(std::string("cannot read events: ") + sqlite3_errmsg(db_));
-    int64_t n = 0;
-    if (sqlite3_step(statement) == SQLITE_ROW)
-        n = sqlite3_column_int64(statement, 0);
-    sqlite3_finalize(statement);
-    return n;
+    return number("SELECT COALESCE(MAX(\"id\"), 0) FROM \"velta36_event\"");
+}
+
+int64_t EventReader::dataVersion()
+{
+    return number("PRAGMA data_version");
 }
 
 std::vector<StoredEvent> EventReader::after(int64_t id)
 {
-    return query("SELECT \"id\", \"data_id\", \"EventTime\", \"ReaderChannel\", \"EventType\", \"CardNo\", "
-                 "\"Reason\" FROM \"velta36_event\" WHERE \"id\" > ?1 ORDER BY \"id\"",
-                 {}, {id});
+    return query(std::string(kColumns) + " WHERE \"id\" > ?1 ORDER BY \"id\"", {}, {id});
+}
+
+std::optional<StoredEvent> EventReader::row(int64_t id)
+{
+    const std::vector<StoredEvent> rows = query(std::string(kColumns) + " WHERE \"id\" = ?1", {}, {id});
+    if (rows.empty())
+        return std::nullopt;
+    return rows.front();
 }
 
 std::vector<StoredEvent> EventReader::newest(const EventFilter& filter)
 {
-    std::string sql = "SELECT \"id\", \"data_id\", \"EventTime\", \"ReaderChannel\", \"EventType\", \"CardNo\", "
-                      "\"Reason\" FROM \"velta36_event\" WHERE 1";
+    std::string sql = std::string(kColumns) + " WHERE 1";
     std::vector<std::string> texts;
     if (filter.since) {
         texts.push_back(*filter.since);
@@ -245,4 +271,4 @@ std::optional<std::string> NormaliseUntil(const std::string& text)
     return time;
 }
 
-}  // namespace velta36cli
+}  // namespace velta36site

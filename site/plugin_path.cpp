@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include "control_request.h"
+#include "input_error.h"
 
-namespace velta36cli {
+namespace velta36site {
 
 namespace {
 
@@ -37,10 +37,10 @@ std::vector<std::string> PluginCandidates()
     return candidates;
 }
 
-std::string DefaultPluginPath()
+std::string FirstPluginFound(const std::vector<std::string>& candidates)
 {
     std::string tried;
-    for (const std::string& candidate : PluginCandidates()) {
+    for (const std::string& candidate : candidates) {
         if (access(candidate.c_str(), R_OK) == 0)
             return candidate;
         tried += (tried.empty() ? "" : ", ") + candidate;
@@ -48,4 +48,4 @@ std::string DefaultPluginPath()
     throw InputError("cannot find velta36.so (tried " + tried + "); pass --plugin PATH");
 }
 
-}  // namespace velta36cli
+}  // namespace velta36site

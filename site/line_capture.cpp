@@ -7,20 +7,21 @@
 #include <cstring>
 #include <exception>
 
-#include "control_request.h"
+#include "input_error.h"
 
-namespace velta36cli {
+namespace velta36site {
 
-LineCapture::LineCapture(const std::string& path) : path_(path), unwindingAtStart_(std::uncaught_exceptions())
+LineCapture::LineCapture(const std::string& path, const std::string& shownAs)
+    : path_(path), shownAs_(shownAs.empty() ? path : shownAs), unwindingAtStart_(std::uncaught_exceptions())
 {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        throw InputError("cannot write the capture " + path + ": " + std::strerror(errno));
+        throw InputError("cannot write the capture " + shownAs_ + ": " + std::strerror(errno));
     write(SectionHeaderBlock("velta36"));
     if (failed_) {
         ::close(fd_);
         ::unlink(path.c_str());
-        throw InputError("cannot write the capture " + path);
+        throw InputError("cannot write the capture " + shownAs_);
     }
 }
 
@@ -79,9 +80,9 @@ void LineCapture::write(const Block& block)
         failed_ = true;
         const std::string why = n < 0 ? std::strerror(errno) : "nothing written";
         if (report_)
-            report_("capture " + path_ + " stopped: " + why);
+            report_("capture " + shownAs_ + " stopped: " + why);
         return;
     }
 }
 
-}  // namespace velta36cli
+}  // namespace velta36site

@@ -7,15 +7,15 @@
 // Each chunk is one packet as the host read or wrote it, not a protocol
 // frame: a reply split on the wire stays split in the capture, and the
 // dissector puts the frames together again.
-#ifndef VELTA36_CLI_PCAPNG_BLOCKS_H
-#define VELTA36_CLI_PCAPNG_BLOCKS_H
+#ifndef VELTA36_SITE_PCAPNG_BLOCKS_H
+#define VELTA36_SITE_PCAPNG_BLOCKS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace velta36cli {
+namespace velta36site {
 
 using Block = std::vector<unsigned char>;
 
@@ -37,6 +37,6 @@ Block InterfaceDescriptionBlock(uint16_t linkType, const std::string& name, cons
 Block EnhancedPacketBlock(uint32_t interface, uint64_t microsecondsSinceEpoch, CaptureDirection direction,
                           const unsigned char* data, std::size_t length, const std::string& comment);
 
-}  // namespace velta36cli
+}  // namespace velta36site
 
 #endif

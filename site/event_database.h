@@ -1,8 +1,8 @@
 // The event database of a host installation: "ZRMDevice.db" with the table
 // the plug-in registers in the schema catalog, and plain read-back of its
-// rows for listing.
-#ifndef VELTA36_CLI_EVENT_DATABASE_H
-#define VELTA36_CLI_EVENT_DATABASE_H
+// rows (with SQLite, not through the mapping) for listing and following.
+#ifndef VELTA36_SITE_EVENT_DATABASE_H
+#define VELTA36_SITE_EVENT_DATABASE_H
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,7 @@
 
 struct sqlite3;
 
-namespace velta36cli {
+namespace velta36site {
 
 const char* const kDatabaseFile = "ZRMDevice.db";
 
@@ -30,6 +30,14 @@ struct StoredEvent {
     int64_t eventType = 0;
     std::string cardNo;
     std::string reason;
+
+    bool operator==(const StoredEvent& other) const
+    {
+        return id == other.id && dataId == other.dataId && eventTime == other.eventTime &&
+               readerChannel == other.readerChannel && eventType == other.eventType && cardNo == other.cardNo &&
+               reason == other.reason;
+    }
+    bool operator!=(const StoredEvent& other) const { return !(*this == other); }
 };
 
 struct EventFilter {
@@ -41,8 +49,8 @@ struct EventFilter {
     std::vector<int64_t> types;         // likewise
 };
 
-// Read-only access; waits up to busyWaitMs instead of failing while a
-// writer commits.
+// Read-only access; waits up to about busyWaitMs instead of failing while
+// a writer commits.
 class EventReader {
 public:
     // Throws when the file is missing or cannot be opened.
@@ -55,13 +63,21 @@ public:
     int64_t maxId();
     // Rows with an id above `id`, oldest first.
     std::vector<StoredEvent> after(int64_t id);
+    // The row with this id, if there is one.
+    std::optional<StoredEvent> row(int64_t id);
+    // A number that changes whenever another connection commits to the
+    // file (SQLite's data_version).
+    int64_t dataVersion();
     // Newest first.
     std::vector<StoredEvent> newest(const EventFilter& filter);
 
 private:
+    static int WaitForWriter(void* self, int tries);
+    int64_t number(const char* sql);
     std::vector<StoredEvent> query(const std::string& sql, const std::vector<std::string>& texts,
                                    const std::vector<int64_t>& numbers);
     sqlite3* db_ = nullptr;
+    int busyWaitMs_ = 0;
 };
 
 // Accepts "YYYY-MM-DD", "YYYY-MM-DD hh:mm" or "YYYY-MM-DD hh:mm:ss" (a 'T'
@@ -71,6 +87,6 @@ std::optional<std::string> NormaliseTime(const std::string& text);
 // or second given ("2024-03-05" -> "2024-03-05 23:59:59").
 std::optional<std::string> NormaliseUntil(const std::string& text);
 
-}  // namespace velta36cli
+}  // namespace velta36site
 
 #endif

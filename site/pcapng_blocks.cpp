@@ -1,6 +1,6 @@
 #include "pcapng_blocks.h"
 
-namespace velta36cli {
+namespace velta36site {
 
 namespace {
 
@@ -117,4 +117,4 @@ Block EnhancedPacketBlock(uint32_t interface, uint64_t microsecondsSinceEpoch, C
     return Finish(std::move(block), true);
 }
 
-}  // namespace velta36cli
+}  // namespace velta36site

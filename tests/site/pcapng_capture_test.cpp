@@ -7,14 +7,14 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "control_request.h"
+#include "input_error.h"
 #include "line_capture.h"
 #include "pcapng_blocks.h"
 #include "temp_work_dir.h"
 
 namespace {
 
-using velta36cli::Block;
+using velta36site::Block;
 
 const Block kSectionHeader = {
     0x0a, 0x0d, 0x0d, 0x0a, 0x2c, 0x00, 0x00, 0x00,   // type, total length 44
@@ -74,9 +74,9 @@ Block Concatenated(std::initializer_list<Block> blocks)
 
 TEST(PcapngBlocks, GoldenBytes)
 {
-    EXPECT_EQ(velta36cli::SectionHeaderBlock("velta36"), kSectionHeader);
-    EXPECT_EQ(velta36cli::InterfaceDescriptionBlock(velta36cli::kCaptureLinkType, "/dev/ttyS1", "line"), kInterface);
-    EXPECT_EQ(velta36cli::EnhancedPacketBlock(1, kStamp, velta36cli::CaptureDirection::Outbound, Bytes(kFrame),
+    EXPECT_EQ(velta36site::SectionHeaderBlock("velta36"), kSectionHeader);
+    EXPECT_EQ(velta36site::InterfaceDescriptionBlock(velta36site::kCaptureLinkType, "/dev/ttyS1", "line"), kInterface);
+    EXPECT_EQ(velta36site::EnhancedPacketBlock(1, kStamp, velta36site::CaptureDirection::Outbound, Bytes(kFrame),
                                               kFrame.size(), "front"),
               kPacket);
 }
@@ -85,7 +85,7 @@ TEST(PcapngBlocks, InboundChunkWithoutCommentAndEmptyChunk)
 {
     // "h0/" received: three bytes padded to four, epb_flags 1, no comment;
     // 48 bytes in all.
-    const Block ack = velta36cli::EnhancedPacketBlock(0, 0, velta36cli::CaptureDirection::Inbound,
+    const Block ack = velta36site::EnhancedPacketBlock(0, 0, velta36site::CaptureDirection::Inbound,
                                                       Bytes("h0/"), 3, "");
     const Block expected = {
         0x06, 0x00, 0x00, 0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -97,7 +97,7 @@ TEST(PcapngBlocks, InboundChunkWithoutCommentAndEmptyChunk)
     };
     EXPECT_EQ(ack, expected);
     // Every block is a whole number of 32-bit words, its length at both ends.
-    const Block empty = velta36cli::EnhancedPacketBlock(0, 0, velta36cli::CaptureDirection::Inbound,
+    const Block empty = velta36site::EnhancedPacketBlock(0, 0, velta36site::CaptureDirection::Inbound,
                                                         nullptr, 0, "");
     ASSERT_EQ(empty.size() % 4, 0u);
     EXPECT_TRUE(std::equal(empty.begin() + 4, empty.begin() + 8, empty.end() - 4));
@@ -111,35 +111,35 @@ protected:
 TEST_F(CaptureFile, HoldsTheBlocksInTheOrderWritten)
 {
     {
-        velta36cli::LineCapture capture("line.pcapng");
+        velta36site::LineCapture capture("line.pcapng");
         EXPECT_EQ(capture.addInterface("/dev/ttyS0", ""), 0u);
         EXPECT_EQ(capture.addInterface("/dev/ttyS1", "line"), 1u);
-        capture.record(1, velta36cli::CaptureDirection::Outbound,
+        capture.record(1, velta36site::CaptureDirection::Outbound,
                        std::chrono::system_clock::time_point(std::chrono::microseconds(kStamp)), Bytes(kFrame),
                        kFrame.size(), "front");
         EXPECT_FALSE(capture.failed());
     }
     const Block noDescription =
-        velta36cli::InterfaceDescriptionBlock(velta36cli::kCaptureLinkType, "/dev/ttyS0", "");
+        velta36site::InterfaceDescriptionBlock(velta36site::kCaptureLinkType, "/dev/ttyS0", "");
     EXPECT_EQ(ReadAll("line.pcapng"), Concatenated({kSectionHeader, noDescription, kInterface, kPacket}));
 }
 
 TEST_F(CaptureFile, PathThatCannotBeWrittenIsBadInput)
 {
     try {
-        velta36cli::LineCapture capture("no-such-folder/line.pcapng");
+        velta36site::LineCapture capture("no-such-folder/line.pcapng");
         FAIL() << "a capture in a missing folder was opened";
-    } catch (const velta36cli::InputError& error) {
+    } catch (const velta36site::InputError& error) {
         EXPECT_NE(std::string(error.what()).find("no-such-folder/line.pcapng"), std::string::npos) << error.what();
     }
     std::filesystem::create_directory("folder");
-    EXPECT_THROW(velta36cli::LineCapture("folder"), velta36cli::InputError);
+    EXPECT_THROW(velta36site::LineCapture("folder"), velta36site::InputError);
 }
 
 TEST_F(CaptureFile, CommandThatFailsBeforeTheLineLeavesNoFile)
 {
     try {
-        velta36cli::LineCapture capture("failed.pcapng");
+        velta36site::LineCapture capture("failed.pcapng");
         capture.addInterface("/dev/ttyS0", "");
         throw std::runtime_error("the port is busy");
     } catch (const std::runtime_error&) {
@@ -148,9 +148,9 @@ TEST_F(CaptureFile, CommandThatFailsBeforeTheLineLeavesNoFile)
 
     // Once a chunk is in it the capture is evidence, failure or not.
     try {
-        velta36cli::LineCapture capture("kept.pcapng");
+        velta36site::LineCapture capture("kept.pcapng");
         capture.addInterface("/dev/ttyS0", "");
-        capture.record(0, velta36cli::CaptureDirection::Outbound, std::chrono::system_clock::now(),
+        capture.record(0, velta36site::CaptureDirection::Outbound, std::chrono::system_clock::now(),
                        Bytes(kFrame), kFrame.size(), "");
         throw std::runtime_error("line closed");
     } catch (const std::runtime_error&) {
@@ -159,7 +159,7 @@ TEST_F(CaptureFile, CommandThatFailsBeforeTheLineLeavesNoFile)
 
     // A command that ends normally keeps its capture even when nothing
     // crossed the line.
-    { velta36cli::LineCapture capture("quiet.pcapng"); }
+    { velta36site::LineCapture capture("quiet.pcapng"); }
     EXPECT_EQ(ReadAll("quiet.pcapng"), kSectionHeader);
 }
 

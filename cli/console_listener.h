@@ -1,0 +1,38 @@
+// What `run` prints while the site runs: each event as it lands in the
+// database, door states when they change, one line when a device's events
+// stop being stored and one when they are stored again, and with --trace
+// every chunk on the lines and the plug-in's own lines.
+#ifndef VELTA36_CLI_CONSOLE_LISTENER_H
+#define VELTA36_CLI_CONSOLE_LISTENER_H
+
+#include <cstdint>
+
+#include "console.h"
+#include "site.h"
+#include "site_listener.h"
+
+namespace velta36cli {
+
+class ConsoleListener : public velta36site::SiteListener {
+public:
+    ConsoleListener(Console& console, const velta36site::Site& site);
+
+    void onEventStored(const velta36site::DeviceIdentity& device, const velta36site::StoredEvent& row) override;
+    void onDoorsChanged(const velta36site::DeviceIdentity& device, const velta36site::DoorStates& doors) override;
+    void onDatabaseFault(const velta36site::DeviceIdentity& device, const refhost::DatabaseHealth& health) override;
+    void onTraffic(const refhost::TraceRecord& record) override;
+    void onPluginLog(const velta36site::DeviceIdentity& device, const std::string& line) override;
+    void onCaptureStopped(const std::string& why) override;
+
+    // Event lines printed so far.
+    uint64_t printed() const { return printed_; }
+
+private:
+    Console& console_;
+    bool several_;
+    uint64_t printed_ = 0;
+};
+
+}  // namespace velta36cli
+
+#endif

@@ -1,0 +1,18 @@
+// The start steps of a site in the order the tool takes them, with what
+// they report printed: the capture, the plug-in, the working folder and
+// (for a run) the event database, the plug-in's output, the lines.
+#ifndef VELTA36_CLI_OPEN_SITE_H
+#define VELTA36_CLI_OPEN_SITE_H
+
+#include "console.h"
+#include "site.h"
+
+namespace velta36cli {
+
+// storesEvents: the event database is set up (run); a command needs only
+// the folder.
+void OpenSite(velta36site::Site& site, Console& console, bool storesEvents);
+
+}  // namespace velta36cli
+
+#endif

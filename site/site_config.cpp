@@ -1,0 +1,208 @@
+#include "site_config.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "input_error.h"
+#include "plugin_path.h"
+#include "refhost/line_frames.h"
+
+namespace velta36site {
+
+namespace {
+
+// Reads a host key given as a number or as text, the way the host does.
+std::optional<int32_t> ReadInteger(const Json::Value& object, const char* key, const std::string& where)
+{
+    const Json::Value& value = object[key];
+    if (value.isNull())
+        return std::nullopt;
+    if (value.isArray() || value.isObject() || value.isBool())
+        throw InputError(where + ": \"" + key + "\" must be a number");
+    const std::string text = value.asString();
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0')
+        throw InputError(where + ": \"" + key + "\" must be a number, not \"" + text + "\"");
+    return static_cast<int32_t>(number);
+}
+
+DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single, const SiteOptions& defaults,
+                      const std::string& origin)
+{
+    const std::string where = single ? origin : origin + ", device " + std::to_string(place + 1);
+    if (!object.isObject())
+        throw InputError(where + ": a device's configuration must be a JSON object");
+    DeviceSpec spec;
+    spec.settings = object;
+    DeviceIdentity& device = spec.identity;
+
+    // Command-line options override a single device's file; for a list they
+    // only fill in what a device leaves out.
+    auto pick = [single](const std::optional<int32_t>& option, const std::optional<int32_t>& own,
+                         int32_t fallback) {
+        if (single && option)
+            return *option;
+        if (own)
+            return *own;
+        return option ? *option : fallback;
+    };
+    device.address = pick(defaults.address, ReadInteger(object, "address", where), 0);
+    device.baud = pick(defaults.baud, ReadInteger(object, "baud", where), 9600);
+    const Json::Value& port = object["port"];
+    if (!port.isNull() && !port.isString())
+        throw InputError(where + ": \"port\" must be a device path");
+    if (single && defaults.port)
+        device.port = *defaults.port;
+    else if (port.isString())
+        device.port = port.asString();
+    else if (defaults.port)
+        device.port = *defaults.port;
+
+    if (device.address < 0 || device.address > refhost::kMaxAddress)
+        throw InputError(where + ": address " + std::to_string(device.address) + " is out of range (0 to 207)");
+    if (!refhost::IsStandardBaud(device.baud))
+        throw InputError(where + ": baud rate " + std::to_string(device.baud) + " is not a standard rate");
+
+    const Json::Value& app = object["appSetting"];
+    if (!app.isNull() && !app.isObject())
+        throw InputError(where + ": \"appSetting\" must be an object");
+    if (app.isObject()) {
+        for (const char* key : {"doors", "card_type", "door1_delay", "door2_delay", "b_mode"}) {
+            const Json::Value& value = app[key];
+            if (value.isArray() || value.isObject())
+                throw InputError(where + ": \"appSetting\"." + key + " must be a number");
+        }
+        if (std::optional<int32_t> doors = ReadInteger(app, "doors", where + " appSetting")) {
+            if (*doors != 1 && *doors != 2)
+                throw InputError(where + ": \"doors\" must be 1 or 2");
+            device.doors = *doors;
+        }
+    }
+    const Json::Value& thresholds = object["thresholdSetting"];
+    if (!thresholds.isNull() && !thresholds.isObject())
+        throw InputError(where + ": \"thresholdSetting\" must be an object");
+
+    const std::optional<int32_t> dataId = ReadInteger(object, "data_id", where);
+    const int32_t id = dataId ? *dataId : static_cast<int32_t>(place + 1);
+    device.dataId = id;
+    spec.settings["address"] = device.address;
+    spec.settings["baud"] = device.baud;
+    spec.settings["data_id"] = id;
+    const Json::Value& name = object["name"];
+    device.name = name.isString() ? name.asString() : "device " + std::to_string(place + 1);
+    spec.settings.removeMember("port");
+    return spec;
+}
+
+std::vector<DeviceSpec> ParseDevices(const std::string& jsonText, const std::string& origin,
+                                     const SiteOptions& defaults)
+{
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    if (!reader->parse(jsonText.data(), jsonText.data() + jsonText.size(), &root, &errors)) {
+        std::string first = errors.substr(0, errors.find('\n', errors.find('\n') + 1));
+        for (char& c : first) {
+            if (c == '\n')
+                c = ' ';
+        }
+        throw InputError(origin + ": not valid JSON: " + first);
+    }
+    const Json::Value* list = nullptr;
+    if (root.isArray())
+        list = &root;
+    else if (root.isObject() && root.isMember("devices"))
+        list = &root["devices"];
+    std::vector<DeviceSpec> devices;
+    if (list) {
+        if (!list->isArray() || list->empty())
+            throw InputError(origin + ": \"devices\" must be a non-empty list");
+        for (Json::ArrayIndex i = 0; i < list->size(); ++i)
+            devices.push_back(ReadDevice((*list)[i], i, false, defaults, origin));
+    } else {
+        devices.push_back(ReadDevice(root, 0, true, defaults, origin));
+    }
+    return devices;
+}
+
+// Lines in the order their first device comes; a device's index is its
+// place once the devices are grouped by line (the scheduler's numbering).
+std::vector<LineSpec> GroupByLine(std::vector<DeviceSpec>& devices)
+{
+    std::vector<LineSpec> lines;
+    std::vector<std::vector<DeviceSpec>> members;
+    for (const DeviceSpec& spec : devices) {
+        const DeviceIdentity& device = spec.identity;
+        std::size_t line = 0;
+        while (line < lines.size() && lines[line].identity.port != device.port)
+            ++line;
+        const std::string portName = device.port.empty() ? "the simulated line" : device.port;
+        if (line == lines.size()) {
+            lines.push_back(LineSpec{LineIdentity{line, device.port, device.baud}, {}});
+            members.emplace_back();
+        } else if (lines[line].identity.baud != device.baud) {
+            throw InputError(device.name + ": " + portName + " cannot run at " +
+                             std::to_string(lines[line].identity.baud) + " and " + std::to_string(device.baud) +
+                             " baud");
+        }
+        for (const DeviceSpec& other : members[line]) {
+            if (other.identity.address == device.address)
+                throw InputError(device.name + ": address " + std::to_string(device.address) + " is taken on " +
+                                 portName + " by " + other.identity.name);
+        }
+        members[line].push_back(spec);
+    }
+    devices.clear();
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        for (DeviceSpec& spec : members[line]) {
+            spec.identity.index = devices.size();
+            spec.identity.line = line;
+            lines[line].devices.push_back(spec.identity);
+            devices.push_back(spec);
+        }
+    }
+    return lines;
+}
+
+UserPath Absolute(const std::string& path)
+{
+    return UserPath{path, path.empty() ? path : std::filesystem::absolute(path).string()};
+}
+
+}  // namespace
+
+SiteConfig ReadSiteConfig(const SiteOptions& options)
+{
+    SiteConfig config;
+    if (!options.config) {
+        config.devices = ParseDevices("{}", "the command line", options);
+    } else {
+        std::ifstream in(*options.config);
+        if (!in)
+            throw InputError("cannot read the configuration " + *options.config);
+        std::ostringstream text;
+        text << in.rdbuf();
+        config.devices = ParseDevices(text.str(), *options.config, options);
+    }
+    config.lines = GroupByLine(config.devices);
+    config.dir = Absolute(options.dir);
+    if (options.plugin) {
+        config.plugin = Absolute(*options.plugin).absolute;
+    } else {
+        for (const std::string& candidate : PluginCandidates())
+            config.pluginCandidates.push_back(Absolute(candidate).absolute);
+    }
+    if (options.capture)
+        config.capture = Absolute(*options.capture);
+    config.trace = options.trace;
+    config.rs485 = options.rs485;
+    return config;
+}
+
+}  // namespace velta36site
