@@ -164,10 +164,6 @@ ParsedRequest ParseRequest(const std::string& kind, const std::string& payload)
 {
     ParsedRequest result;
     result.request.kind = kind;
-    if (!IsRequestKind(kind)) {
-        result.error = "unknown request kind";
-        return result;
-    }
     if (payload.size() > kMaxRequestBytes) {
         result.error = "request longer than " + std::to_string(kMaxRequestBytes) + " bytes";
         return result;
@@ -178,7 +174,13 @@ ParsedRequest ParseRequest(const std::string& kind, const std::string& payload)
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (payload.empty() || !reader->parse(payload.data(), payload.data() + payload.size(), &root, &errors)) {
+    bool parsed = false;
+    try {
+        parsed = !payload.empty() && reader->parse(payload.data(), payload.data() + payload.size(), &root, &errors);
+    } catch (const std::exception&) {
+        parsed = false;   // JsonCpp throws past its nesting limit
+    }
+    if (!parsed) {
         result.error = "not JSON";
         return result;
     }
@@ -189,10 +191,11 @@ ParsedRequest ParseRequest(const std::string& kind, const std::string& payload)
     Request& request = result.request;
     Checker check(root, result);
     // What can be read of the transaction and device is echoed in the response.
-    const Json::Value& transaction = root["transaction"];
+    const Json::Value& object = root;   // const: a lookup must not add the member
+    const Json::Value& transaction = object["transaction"];
     if (transaction.isString() && IsTransaction(transaction.asString()))
         request.transaction = transaction.asString();
-    const Json::Value& device = root["device"];
+    const Json::Value& device = object["device"];
     if (device.isString() && IsTopicSafe(device.asString()))
         request.device = device.asString();
     if (request.transaction.empty()) {
@@ -204,8 +207,12 @@ ParsedRequest ParseRequest(const std::string& kind, const std::string& payload)
         result.error = root.isMember("device") ? "\"device\" is not a device id" : "\"device\" is missing";
         return result;
     }
+    if (!IsRequestKind(kind)) {
+        result.error = "unknown request kind";
+        return result;
+    }
     if (root.isMember("sent")) {
-        const Json::Value& sent = root["sent"];
+        const Json::Value& sent = object["sent"];
         if (sent.isString())
             request.sent = ParseIsoTime(sent.asString());
         if (!request.sent) {

@@ -168,7 +168,8 @@ UpstreamSettings ParseSettings(const Json::Value& object, const SettingsOverride
             throw SettingsError("mqtt: \"allow\" must be a list of request kinds");
         for (const Json::Value& kind : allow) {
             if (!kind.isString() || !IsRequestKind(kind.asString()))
-                throw SettingsError("mqtt: \"allow\": " + kind.toStyledString().substr(0, 40) +
+                throw SettingsError("mqtt: \"allow\": " +
+                                    (kind.isString() ? "\"" + kind.asString().substr(0, 40) + "\"" : std::string("a value")) +
                                     " is not one of open-door, configure, add-card, delete-card, replay");
             settings.allowed.insert(kind.asString());
         }
