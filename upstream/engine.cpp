@@ -483,7 +483,7 @@ void Upstream::Impl::connected(int reason)
     }
 }
 
-void Upstream::Impl::lose(const std::string& why)
+void Upstream::Impl::lose(std::string why)
 {
     const bool wasOnline = online_;
     session_.reset();
@@ -506,7 +506,7 @@ void Upstream::Impl::lose(const std::string& why)
     }
 }
 
-void Upstream::Impl::attemptFailed(const std::string& why)
+void Upstream::Impl::attemptFailed(std::string why)
 {
     session_.reset();
     std::string line;

@@ -75,8 +75,8 @@ private:
     void takeFacts();
     void readSource();
     void connectIfDue(Clock::time_point now);
-    void lose(const std::string& why);
-    void attemptFailed(const std::string& why);
+    void lose(std::string why);   // a copy: the session that said why goes first
+    void attemptFailed(std::string why);
     void scheduleRetry();
     void publishDue(Clock::time_point now);
     void publishStates(Clock::time_point now);

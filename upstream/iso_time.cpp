@@ -53,6 +53,9 @@ std::optional<WallClock::time_point> ParseIsoTime(const std::string& text)
         !Digits(text, 17, 2, second))
         return std::nullopt;
     static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    // The clock counts nanoseconds in 64 bits: about 1678 to 2262.
+    if (year < 1970 || year > 2200)
+        return std::nullopt;
     if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;
     std::size_t at = 19;
