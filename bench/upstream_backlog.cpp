@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "event_table_sql.h"
 #include "mosquitto_broker.h"
 #include "outbox.h"
 #include "process_memory.h"
@@ -51,9 +52,7 @@ void FillSite(const std::string& path, int events)
     sqlite3_close(file);
     velta36test::RawDatabase db(path);
     db.exec("PRAGMA journal_mode=WAL");
-    db.exec("CREATE TABLE \"velta36_event\" (\"id\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT, \"data_id\" INTEGER "
-            "NOT NULL, \"EventTime\" DATETIME NULL, \"ReaderChannel\" INTEGER NOT NULL, \"EventType\" INTEGER NOT NULL, "
-            "\"CardNo\" varchar(20) NOT NULL, \"Reason\" varchar(20) NOT NULL)");
+    db.exec(velta36test::kEventTableDefinition);
     db.exec("BEGIN");
     for (int i = 0; i < events; ++i) {
         char sql[256];

@@ -123,26 +123,29 @@ std::vector<DiscoveryMessage> DiscoveryFor(const std::string& discoveryPrefix, c
         "\"time\":{{ value_json.time | tojson }},\"id\":{{ value_json.id | tojson }}}";
     messages.push_back(d.message("event", "access", event));
 
-    Json::Value fault = d.entity("database_fault", "Database fault");
-    fault["state_topic"] = state;
-    fault["value_template"] = "{{ 'ON' if value_json.database_fault else 'OFF' }}";
-    fault["device_class"] = "problem";
-    fault["entity_category"] = "diagnostic";
-    messages.push_back(d.message("binary_sensor", "database_fault", fault));
-
-    Json::Value round = d.entity("last_round", "Last round");
-    round["state_topic"] = state;
-    round["value_template"] = "{{ value_json.last_round }}";
-    round["device_class"] = "timestamp";
-    round["entity_category"] = "diagnostic";
-    messages.push_back(d.message("sensor", "last_round", round));
-
-    Json::Value stored = d.entity("events_stored", "Events stored");
-    stored["state_topic"] = state;
-    stored["value_template"] = "{{ value_json.events_stored }}";
-    stored["state_class"] = "total_increasing";
-    stored["entity_category"] = "diagnostic";
-    messages.push_back(d.message("sensor", "events_stored", stored));
+    // Diagnostics, all from the state.
+    const struct {
+        const char* component;
+        const char* object;
+        const char* name;
+        const char* valueTemplate;
+        const char* classKey;
+        const char* classValue;
+    } diagnostics[] = {
+        {"binary_sensor", "database_fault", "Database fault", "{{ 'ON' if value_json.database_fault else 'OFF' }}",
+         "device_class", "problem"},
+        {"sensor", "last_round", "Last round", "{{ value_json.last_round }}", "device_class", "timestamp"},
+        {"sensor", "events_stored", "Events stored", "{{ value_json.events_stored }}", "state_class",
+         "total_increasing"},
+    };
+    for (const auto& diagnostic : diagnostics) {
+        Json::Value config = d.entity(diagnostic.object, diagnostic.name);
+        config["state_topic"] = state;
+        config["value_template"] = diagnostic.valueTemplate;
+        config[diagnostic.classKey] = diagnostic.classValue;
+        config["entity_category"] = "diagnostic";
+        messages.push_back(d.message(diagnostic.component, diagnostic.object, config));
+    }
     return messages;
 }
 

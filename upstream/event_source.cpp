@@ -5,10 +5,13 @@
 
 #include <stdexcept>
 
+#include "sqlite_statement.h"
+
 namespace velta36up {
 
 namespace {
 
+const char* const kReading = "reading events";
 const char* const kColumns =
     "SELECT \"id\", \"data_id\", \"EventTime\", \"ReaderChannel\", \"EventType\", \"CardNo\", \"Reason\" "
     "FROM \"velta36_event\" ";
@@ -22,56 +25,17 @@ std::string CurrentFileId(const std::string& path)
            std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
-// One prepared statement, finalised however the read ends.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db)
-    {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK)
-            fail();
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    void bind(int index, int64_t value) { sqlite3_bind_int64(statement_, index, value); }
-    bool step()
-    {
-        const int rc = sqlite3_step(statement_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            fail();
-        return false;
-    }
-    sqlite3_stmt* get() { return statement_; }
-
-    [[noreturn]] void fail() { throw std::runtime_error(std::string("reading events: ") + sqlite3_errmsg(db_)); }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
-};
-
-std::string Text(sqlite3_stmt* statement, int column)
-{
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    return text ? std::string(reinterpret_cast<const char*>(text),
-                              static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
-                : std::string();
-}
-
 SourceRow ReadRow(sqlite3_stmt* statement)
 {
     SourceRow row;
     row.id = sqlite3_column_int64(statement, 0);
     row.dataId = sqlite3_column_int64(statement, 1);
     if (sqlite3_column_type(statement, 2) != SQLITE_NULL)
-        row.eventTime = Text(statement, 2);
+        row.eventTime = ColumnText(statement, 2);
     row.channel = sqlite3_column_int64(statement, 3);
     row.type = sqlite3_column_int64(statement, 4);
-    row.card = Text(statement, 5);
-    row.reason = Text(statement, 6);
+    row.card = ColumnText(statement, 5);
+    row.reason = ColumnText(statement, 6);
     return row;
 }
 
@@ -117,7 +81,7 @@ std::optional<SourceRow> EventSource::row(int64_t id)
 {
     if (!db_)
         throw std::runtime_error("reading events: the file is not open");
-    Statement statement(db_, std::string(kColumns) + "WHERE \"id\" = ?1");
+    Statement statement(db_, std::string(kColumns) + "WHERE \"id\" = ?1", kReading);
     statement.bind(1, id);
     if (!statement.step())
         return std::nullopt;
@@ -128,9 +92,9 @@ std::vector<SourceRow> EventSource::after(int64_t id, int limit)
 {
     if (!db_)
         throw std::runtime_error("reading events: the file is not open");
-    Statement statement(db_, std::string(kColumns) + "WHERE \"id\" > ?1 ORDER BY \"id\" LIMIT ?2");
+    Statement statement(db_, std::string(kColumns) + "WHERE \"id\" > ?1 ORDER BY \"id\" LIMIT ?2", kReading);
     statement.bind(1, id);
-    statement.bind(2, limit);
+    statement.bind(2, static_cast<int64_t>(limit));
     std::vector<SourceRow> rows;
     while (statement.step())
         rows.push_back(ReadRow(statement.get()));
@@ -141,7 +105,7 @@ std::map<int64_t, int64_t> EventSource::countsByDataId()
 {
     if (!db_)
         throw std::runtime_error("reading events: the file is not open");
-    Statement statement(db_, "SELECT \"data_id\", COUNT(*) FROM \"velta36_event\" GROUP BY \"data_id\"");
+    Statement statement(db_, "SELECT \"data_id\", COUNT(*) FROM \"velta36_event\" GROUP BY \"data_id\"", kReading);
     std::map<int64_t, int64_t> counts;
     while (statement.step())
         counts[sqlite3_column_int64(statement.get(), 0)] = sqlite3_column_int64(statement.get(), 1);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sqlite_statement.h"
+
 namespace velta36up {
 
 namespace {
@@ -42,14 +44,6 @@ void BindText(sqlite3_stmt* statement, int index, const std::string& text)
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-std::string ColumnText(sqlite3_stmt* statement, int column)
-{
-    const unsigned char* text = sqlite3_column_text(statement, column);
-    return text ? std::string(reinterpret_cast<const char*>(text),
-                              static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
-                : std::string();
-}
-
 OutboxEntry ReadEntry(sqlite3_stmt* statement)
 {
     OutboxEntry entry;
@@ -59,35 +53,6 @@ OutboxEntry ReadEntry(sqlite3_stmt* statement)
     entry.payload = ColumnText(statement, 3);
     return entry;
 }
-
-// A statement used once, finalised however the call ends.
-class OneShot {
-public:
-    OneShot(sqlite3* db, const char* sql) : db_(db)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK)
-            throw std::runtime_error(std::string("upstream state: ") + sqlite3_errmsg(db));
-    }
-    ~OneShot() { sqlite3_finalize(statement_); }
-    OneShot(const OneShot&) = delete;
-    OneShot& operator=(const OneShot&) = delete;
-
-    sqlite3_stmt* get() { return statement_; }
-    bool row() { return (rc_ = sqlite3_step(statement_)) == SQLITE_ROW; }
-    // After the last row or a statement without rows.
-    void done(const char* what)
-    {
-        if (rc_ == 0)
-            rc_ = sqlite3_step(statement_);
-        if (rc_ != SQLITE_DONE)
-            throw std::runtime_error(std::string("upstream state: ") + what + ": " + sqlite3_errmsg(db_));
-    }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
-    int rc_ = 0;
-};
 
 }  // namespace
 
@@ -189,20 +154,17 @@ SourcePosition Outbox::source()
 
 std::map<std::string, int64_t> Outbox::lastSeqs()
 {
-    OneShot statement(db_, "SELECT device, last_seq FROM device");
+    Statement statement(db_, "SELECT device, last_seq FROM device", "upstream state: reading sequence numbers");
     std::map<std::string, int64_t> seqs;
-    while (statement.row())
+    while (statement.step())
         seqs[ColumnText(statement.get(), 0)] = sqlite3_column_int64(statement.get(), 1);
-    statement.done("reading sequence numbers");
     return seqs;
 }
 
 int64_t Outbox::lastN()
 {
-    OneShot statement(db_, "SELECT COALESCE(MAX(n), 0) FROM outbox");
-    if (!statement.row())
-        statement.done("reading the outbox");
-    return sqlite3_column_int64(statement.get(), 0);
+    Statement statement(db_, "SELECT COALESCE(MAX(n), 0) FROM outbox", "upstream state: reading the outbox");
+    return statement.step() ? sqlite3_column_int64(statement.get(), 0) : 0;
 }
 
 int64_t Outbox::acknowledged()
@@ -270,52 +232,52 @@ std::vector<OutboxEntry> Outbox::after(int64_t n, int limit)
 
 std::vector<OutboxEntry> Outbox::range(const std::string& device, int64_t from, int64_t to, int limit)
 {
-    OneShot statement(
-        db_,
-        "SELECT n, device, seq, payload FROM outbox WHERE device = ?1 AND seq BETWEEN ?2 AND ?3 ORDER BY seq LIMIT ?4");
-    BindText(statement.get(), 1, device);
-    sqlite3_bind_int64(statement.get(), 2, from);
-    sqlite3_bind_int64(statement.get(), 3, to);
-    sqlite3_bind_int(statement.get(), 4, limit);
+    Statement statement(
+        db_, "SELECT n, device, seq, payload FROM outbox WHERE device = ?1 AND seq BETWEEN ?2 AND ?3 ORDER BY seq LIMIT ?4",
+        "upstream state: reading the outbox");
+    statement.bind(1, device);
+    statement.bind(2, from);
+    statement.bind(3, to);
+    statement.bind(4, static_cast<int64_t>(limit));
     std::vector<OutboxEntry> entries;
-    while (statement.row())
+    while (statement.step())
         entries.push_back(ReadEntry(statement.get()));
-    statement.done("reading the outbox");
     return entries;
 }
 
 bool Outbox::recordTransaction(const std::string& transaction, const std::string& kind, const std::string& received)
 {
-    OneShot statement(db_, "INSERT OR IGNORE INTO request(transaction_id, kind, received) VALUES (?1, ?2, ?3)");
-    BindText(statement.get(), 1, transaction);
-    BindText(statement.get(), 2, kind);
-    BindText(statement.get(), 3, received);
-    statement.done("recording a transaction");
+    Statement statement(db_, "INSERT OR IGNORE INTO request(transaction_id, kind, received) VALUES (?1, ?2, ?3)",
+                        "upstream state: recording a transaction");
+    statement.bind(1, transaction);
+    statement.bind(2, kind);
+    statement.bind(3, received);
+    statement.step();
     return sqlite3_changes(db_) == 1;
 }
 
 std::set<std::string> Outbox::discoveryTopics()
 {
-    OneShot statement(db_, "SELECT topic FROM discovery");
+    Statement statement(db_, "SELECT topic FROM discovery", "upstream state: reading discovery topics");
     std::set<std::string> topics;
-    while (statement.row())
+    while (statement.step())
         topics.insert(ColumnText(statement.get(), 0));
-    statement.done("reading discovery topics");
     return topics;
 }
 
 void Outbox::addDiscoveryTopic(const std::string& topic)
 {
-    OneShot statement(db_, "INSERT OR IGNORE INTO discovery(topic) VALUES (?1)");
-    BindText(statement.get(), 1, topic);
-    statement.done("recording a discovery topic");
+    Statement statement(db_, "INSERT OR IGNORE INTO discovery(topic) VALUES (?1)",
+                        "upstream state: recording a discovery topic");
+    statement.bind(1, topic);
+    statement.step();
 }
 
 void Outbox::removeDiscoveryTopic(const std::string& topic)
 {
-    OneShot statement(db_, "DELETE FROM discovery WHERE topic = ?1");
-    BindText(statement.get(), 1, topic);
-    statement.done("forgetting a discovery topic");
+    Statement statement(db_, "DELETE FROM discovery WHERE topic = ?1", "upstream state: forgetting a discovery topic");
+    statement.bind(1, topic);
+    statement.step();
 }
 
 }  // namespace velta36up

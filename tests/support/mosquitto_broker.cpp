@@ -18,18 +18,11 @@
 #include <thread>
 
 #include "temp_work_dir.h"
+#include "text_file.h"
 
 namespace velta36test {
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0600)
 {
@@ -84,7 +77,7 @@ void RunOrThrow(const std::string& command)
 {
     const std::string output = SystemTempBase() + "/velta36-run-" + std::to_string(::getpid()) + ".out";
     const int status = std::system((command + " >" + Quote(output) + " 2>&1").c_str());
-    const std::string text = ReadAll(output);
+    const std::string text = ReadTextFile(output);
     ::unlink(output.c_str());
     if (status != 0)
         throw std::runtime_error(command + " failed: " + text);
@@ -192,7 +185,7 @@ void MosquittoBroker::replaceAcl(const std::string& acl)
 
 std::string MosquittoBroker::log() const
 {
-    return ReadAll(folder_ + "/broker.log");
+    return ReadTextFile(folder_ + "/broker.log");
 }
 
 void MosquittoBroker::start()

@@ -137,12 +137,14 @@ protected:
     static bool allArrived(velta36test::TestMqttClient& subscriber, const std::string& topic, uint64_t stored,
                            std::chrono::seconds limit = std::chrono::seconds(90))
     {
+        std::set<std::string> ids;
+        std::size_t seen = 0;   // messages already counted: each is looked at once
         return subscriber.waitFor(
             [&](const std::vector<velta36test::ReceivedMessage>& messages) {
-                std::set<std::string> ids;
-                for (const velta36test::ReceivedMessage& m : messages) {
+                for (; seen < messages.size(); ++seen) {
+                    const velta36test::ReceivedMessage& m = messages[seen];
                     if (m.topic == topic)
-                        ids.insert(m.payload.substr(m.payload.find("\"id\":"), 30));
+                        ids.insert(ParseJson(m.payload)["id"].asString());
                 }
                 return ids.size() >= stored;
             },

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "event_table_sql.h"
+#include "json_parse.h"
 #include "mqtt_test_client.h"
 #include "raw_database.h"
 #include "temp_work_dir.h"
@@ -25,15 +27,7 @@
 
 namespace uptest {
 
-const char* const kCreateEventTable =
-    "CREATE TABLE \"velta36_event\" (\n"
-    "  \"id\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,\n"
-    "  \"data_id\" INTEGER NOT NULL,\n"
-    "  \"EventTime\" DATETIME NULL,\n"
-    "  \"ReaderChannel\" INTEGER NOT NULL,\n"
-    "  \"EventType\" INTEGER NOT NULL,\n"
-    "  \"CardNo\" varchar(20) NOT NULL,\n"
-    "  \"Reason\" varchar(20) NOT NULL)";
+const char* const kCreateEventTable = velta36test::kEventTableDefinition;
 
 // The site's event file, written as the plug-in writes it (WAL, one
 // commit per batch here to keep the tests quick).
@@ -135,16 +129,7 @@ private:
     std::vector<std::string> lines_;
 };
 
-inline Json::Value ParseJson(const std::string& text)
-{
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
-        ADD_FAILURE() << "not JSON: " << text;
-    return value;
-}
+using velta36test::ParseJson;
 
 // The events a subscriber got for one device, counted the way a consumer
 // counts them: duplicates dropped by id, gaps found by seq.
