@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -32,7 +33,8 @@ int64_t MillisSince(Clock::time_point t)
 std::string Seconds(Clock::duration d)
 {
     char text[32];
-    std::snprintf(text, sizeof(text), "%.0f s", std::chrono::duration<double>(d).count());
+    const double seconds = std::chrono::duration<double>(d).count();
+    std::snprintf(text, sizeof(text), seconds < 10 ? "%.1f s" : "%.0f s", seconds);
     return text;
 }
 
@@ -41,7 +43,6 @@ std::string Seconds(Clock::duration d)
 Upstream::Impl::Impl(UpstreamOptions options)
     : options_(std::move(options)),
       topics_(options_.settings.topicPrefix, options_.settings.site),
-      source_(options_.eventDatabase),
       random_(std::random_device{}())
 {
     const UpstreamSettings& s = options_.settings;
@@ -56,14 +57,15 @@ Upstream::Impl::Impl(UpstreamOptions options)
             throw SettingsError("mqtt: device id \"" + info.id + "\" is one of the site's own topic names");
         if (devices_.count(info.id))
             throw SettingsError("mqtt: two devices have the id \"" + info.id + "\"");
-        if (deviceByDataId_.count(info.dataId))
-            throw SettingsError("mqtt: devices " + deviceByDataId_[info.dataId] + " and " + info.id +
-                                " share data id " + std::to_string(info.dataId));
+        for (const auto& [id, other] : devices_) {
+            if (other.info.dataId == info.dataId)
+                throw SettingsError("mqtt: devices " + id + " and " + info.id + " share data id " +
+                                    std::to_string(info.dataId));
+        }
         Device device;
         device.info = info;
         device.state.doors = info.doors;
         devices_[info.id] = device;
-        deviceByDataId_[info.dataId] = info.id;
     }
     sessionConfig_.broker = s.broker;
     sessionConfig_.clientId = s.clientId;
@@ -78,8 +80,7 @@ Upstream::Impl::Impl(UpstreamOptions options)
     sessionConfig_.willTopic = topics_.status();
 
     outbox_.reset(new Outbox(options_.stateFolder));
-    position_ = outbox_->source();
-    lastN_ = outbox_->lastN();
+    lastN_ = startN_ = outbox_->lastN();
     ackedUpTo_ = ackedPersisted_ = sentUpTo_ = outbox_->acknowledged();
     for (const auto& [id, seq] : outbox_->lastSeqs()) {
         auto it = devices_.find(id);
@@ -90,6 +91,21 @@ Upstream::Impl::Impl(UpstreamOptions options)
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         throw std::runtime_error("upstream: cannot make its wake-up descriptor");
+
+    AssignerOptions reader;
+    reader.eventDatabase = options_.eventDatabase;
+    reader.stateFolder = options_.stateFolder;
+    reader.site = s.site;
+    reader.devices = options_.devices;
+    reader.pageRows = options_.pageRows;
+    reader.poll = options_.sourcePoll;
+    reader.freshState = outbox_->fresh();
+    reader.log = [this](const std::string& line) { log(line); };
+    reader.assigned = [this](const Assigned& assigned) {
+        note([assigned](Impl& impl) { impl.applyAssigned(assigned); });
+    };
+    reader.finished = [this] { note([](Impl& impl) { impl.readAfterStop_ = true; }); };
+    assigner_.reset(new EventAssigner(reader));
 }
 
 Upstream::Impl::~Impl()
@@ -101,24 +117,22 @@ Upstream::Impl::~Impl()
 
 void Upstream::Impl::log(const std::string& line)
 {
+    std::lock_guard<std::mutex> lock(logMutex_);
     if (options_.log)
         options_.log(line);
     else
         std::cerr << line << std::endl;
 }
 
-std::string Upstream::Impl::newEpoch()
-{
-    char text[17];
-    std::snprintf(text, sizeof(text), "%016" PRIx64, static_cast<uint64_t>(random_()));
-    return text;
-}
-
 void Upstream::Impl::start()
 {
     if (thread_.joinable())
         return;
-    thread_ = std::thread([this] { run(); });
+    assigner_->start();
+    thread_ = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), "velta36-mqtt");   // for top -H and perf
+        run();
+    });
 }
 
 void Upstream::Impl::stop()
@@ -130,6 +144,8 @@ void Upstream::Impl::stop()
     wake();
     if (thread_.joinable())
         thread_.join();
+    assigner_->finish();
+    assigner_->join();
 }
 
 void Upstream::Impl::wake()
@@ -143,10 +159,7 @@ void Upstream::Impl::note(std::function<void(Impl&)> fact)
 {
     {
         std::lock_guard<std::mutex> lock(factsMutex_);
-        if (fact)
-            facts_.push_back(std::move(fact));
-        else
-            wakeRead_ = true;
+        facts_.push_back(std::move(fact));
     }
     wake();
 }
@@ -160,7 +173,7 @@ void Upstream::Impl::takeFacts()
         if (stopRequested_ && !stopping_) {
             stopping_ = true;
             stopDeadline_ = Clock::now() + options_.stopGrace;
-            wakeRead_ = true;
+            assigner_->finish();   // reads what is left, then says so
             if (!session_)
                 nextAttempt_ = Clock::now();   // one more try at once
         }
@@ -232,25 +245,33 @@ void Upstream::Impl::applyFault(const std::string& id, bool faulty)
     it->second.dirty = it->second.urgent = true;
 }
 
+void Upstream::Impl::eventsMayHaveArrived()
+{
+    assigner_->wake();
+}
+
+void Upstream::Impl::applyAssigned(const Assigned& assigned)
+{
+    lastN_ = std::max(lastN_, assigned.lastN);
+    for (const auto& [id, counts] : assigned.devices) {
+        auto it = devices_.find(id);
+        if (it == devices_.end())
+            continue;
+        it->second.state.lastSeq = counts.lastSeq;
+        it->second.state.eventsStored = counts.eventsStored;
+        it->second.dirty = true;
+    }
+    assigned_ = static_cast<uint64_t>(lastN_ - startN_);
+    backlog_ = static_cast<uint64_t>(lastN_ - ackedUpTo_);
+}
+
 // --- the loop -----------------------------------------------------------------
 
 void Upstream::Impl::run()
 {
     for (;;) {
         takeFacts();
-        Clock::time_point now = Clock::now();
-        bool read = false;
-        {
-            std::lock_guard<std::mutex> lock(factsMutex_);
-            read = wakeRead_ || now >= nextRead_;
-            wakeRead_ = false;
-        }
-        if (read || moreToRead_) {
-            readSource();
-            nextRead_ = now + options_.sourcePoll;
-            if (stopping_ && !moreToRead_)
-                readAfterStop_ = true;
-        }
+        const Clock::time_point now = Clock::now();
         connectIfDue(now);
         if (session_ && online_)
             publishDue(now);
@@ -301,14 +322,11 @@ void Upstream::Impl::run()
 
 int Upstream::Impl::pollTimeout(Clock::time_point now) const
 {
-    if (moreToRead_)
-        return 0;
     Clock::time_point until = now + kIdleTick;
     auto sooner = [&until](Clock::time_point t) {
         if (t < until)
             until = t;
     };
-    sooner(nextRead_);
     if (!session_)
         sooner(nextAttempt_);
     if (ackedUpTo_ != ackedPersisted_)
@@ -331,6 +349,10 @@ int Upstream::Impl::pollTimeout(Clock::time_point now) const
 
 bool Upstream::Impl::stopFinished(Clock::time_point now)
 {
+    // The reader's last reading is local and short: always waited for, so
+    // the final count is true.
+    if (!readAfterStop_)
+        return false;
     if (!offlineSent_) {
         const bool drained = readAfterStop_ && ackedUpTo_ >= lastN_;
         if (!(drained && online_) && now < stopDeadline_ && !gaveUp_)
@@ -349,90 +371,6 @@ bool Upstream::Impl::stopFinished(Clock::time_point now)
         session_->write();
     }
     return true;
-}
-
-// --- reading the site's file ----------------------------------------------------
-
-void Upstream::Impl::readSource()
-{
-    moreToRead_ = false;
-    if (!source_.open())
-        return;
-    try {
-        SourcePosition position = position_;
-        std::string why;
-        if (position.epoch.empty()) {
-            why = outbox_->fresh() ? "no earlier upstream state" : "first reading";
-        } else if (position.fileId != source_.fileId()) {
-            why = "ZRMDevice.db was replaced";
-        } else if (position.row > 0) {
-            const std::optional<SourceRow> row = source_.row(position.row);
-            if (!row || EventSource::Fingerprint(*row) != position.fingerprint)
-                why = "the event table was made anew";
-        }
-        if (!why.empty()) {
-            position = SourcePosition{source_.fileId(), newEpoch(), 0, std::string()};
-            outbox_->setSource(position);
-            position_ = position;
-            countsKnown_ = false;
-            log("upstream: reading the events as epoch " + position.epoch + " (" + why + ")");
-        }
-        if (!countsKnown_) {
-            const std::map<int64_t, int64_t> counts = source_.countsByDataId();
-            for (auto& [id, device] : devices_) {
-                auto count = counts.find(device.info.dataId);
-                device.state.eventsStored = count == counts.end() ? 0 : count->second;
-                device.dirty = true;
-            }
-            countsKnown_ = true;
-        }
-        const std::vector<SourceRow> rows = source_.after(position.row, options_.pageRows);
-        if (readFailing_) {
-            readFailing_ = false;
-            log("upstream: reading ZRMDevice.db again");
-        }
-        if (rows.empty())
-            return;
-        std::vector<OutboxEntry> entries;
-        std::map<std::string, int64_t> seqs;
-        for (const SourceRow& row : rows) {
-            auto owner = deviceByDataId_.find(row.dataId);
-            if (owner == deviceByDataId_.end()) {
-                if (unknownDataIds_.insert(row.dataId).second)
-                    log("upstream: rows of data id " + std::to_string(row.dataId) +
-                        " belong to no configured device; they are not published");
-                continue;
-            }
-            Device& device = devices_[owner->second];
-            int64_t& seq = seqs.emplace(owner->second, device.state.lastSeq).first->second;
-            OutboxEntry entry;
-            entry.n = lastN_ + static_cast<int64_t>(entries.size()) + 1;
-            entry.device = owner->second;
-            entry.seq = ++seq;
-            entry.payload = EventPayload(EventIdentity{options_.settings.site, entry.device, entry.seq, position.epoch}, row);
-            entries.push_back(std::move(entry));
-        }
-        position.row = rows.back().id;
-        position.fingerprint = EventSource::Fingerprint(rows.back());
-        // Durable before anything is sent: a crash after this commit sends
-        // these rows with these numbers; one before it reads them again.
-        outbox_->append(entries, position);
-        position_ = position;
-        lastN_ += static_cast<int64_t>(entries.size());
-        for (const auto& [id, seq] : seqs) {
-            Device& device = devices_[id];
-            device.state.eventsStored += seq - device.state.lastSeq;
-            device.state.lastSeq = seq;
-            device.dirty = true;
-        }
-        assigned_ += entries.size();
-        backlog_ = static_cast<uint64_t>(lastN_ - ackedUpTo_);
-        moreToRead_ = rows.size() == static_cast<std::size_t>(options_.pageRows);
-    } catch (const std::exception& e) {
-        if (!readFailing_)
-            log(std::string("upstream: cannot read new events yet (") + e.what() + "); trying again");
-        readFailing_ = true;
-    }
 }
 
 // --- the connection --------------------------------------------------------------
@@ -642,7 +580,7 @@ void Upstream::Impl::publishEvents()
         if (page_.empty()) {
             if (sentUpTo_ >= lastN_)
                 return;
-            for (OutboxEntry& entry : outbox_->after(sentUpTo_, std::max(options_.window, 100)))
+            for (OutboxEntry& entry : outbox_->after(sentUpTo_, std::max(options_.window, 200)))
                 page_.push_back(std::move(entry));
             if (page_.empty())
                 return;

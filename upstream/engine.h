@@ -12,9 +12,10 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
-#include "event_source.h"
+#include "event_assigner.h"
 #include "mqtt_session.h"
 #include "names.h"
 #include "outbox.h"
@@ -40,6 +41,8 @@ public:
     void applyRound(const std::string& device, WallClock::time_point when);
     void applyTimeout(const std::string& device);
     void applyFault(const std::string& device, bool faulty);
+    void applyAssigned(const Assigned& assigned);
+    void eventsMayHaveArrived();
 
     // SessionEvents, on the loop thread inside the session's calls.
     void connected(int reason) override;
@@ -73,7 +76,6 @@ private:
 
     void run();
     void takeFacts();
-    void readSource();
     void connectIfDue(Clock::time_point now);
     void lose(std::string why);   // a copy: the session that said why goes first
     void attemptFailed(std::string why);
@@ -97,34 +99,27 @@ private:
     void checkCommands(Clock::time_point now);
     std::optional<std::string> ageRefusal(const Request& request, const IncomingMessage& message) const;
 
-    std::string newEpoch();
-    void log(const std::string& line);
+    void log(const std::string& line);   // from either thread
 
     UpstreamOptions options_;
     Topics topics_;
     SessionConfig sessionConfig_;
     std::map<std::string, Device> devices_;
-    std::map<int64_t, std::string> deviceByDataId_;
-    std::set<int64_t> unknownDataIds_;
     std::unique_ptr<Outbox> outbox_;
-    EventSource source_;
+    std::unique_ptr<EventAssigner> assigner_;
     std::mt19937_64 random_;
+    std::mutex logMutex_;
 
     // Facts from other threads.
     mutable std::mutex factsMutex_;
     std::vector<std::function<void(Impl&)>> facts_;
-    bool wakeRead_ = true;
     bool stopRequested_ = false;
     int wakeFd_ = -1;
     std::thread thread_;
 
-    // Reading.
-    SourcePosition position_;
-    bool moreToRead_ = false;
-    bool countsKnown_ = false;
-    bool readFailing_ = false;
-    Clock::time_point nextRead_{};
+    // What the reader committed to the outbox.
     int64_t lastN_ = 0;
+    int64_t startN_ = 0;
 
     // The session.
     std::unique_ptr<MqttSession> session_;
@@ -139,7 +134,7 @@ private:
     Clock::time_point lostAt_{};
 
     // Publishing.
-    std::map<int, InFlight> flights_;
+    std::unordered_map<int, InFlight> flights_;
     int eventsInFlight_ = 0;
     int64_t sentUpTo_ = 0;
     int64_t ackedUpTo_ = 0;
@@ -164,7 +159,7 @@ private:
 
     // Stopping.
     bool stopping_ = false;
-    bool readAfterStop_ = false;
+    bool readAfterStop_ = false;   // the reader's last reading is in
     bool offlineSent_ = false;
     bool offlineAcked_ = false;
     bool gaveUp_ = false;

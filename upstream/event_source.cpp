@@ -72,7 +72,7 @@ bool EventSource::open()
     sqlite3_busy_timeout(db_, busyWaitMs_);
     // Rows are read once, in order: a small cache keeps memory flat
     // whatever the backlog.
-    sqlite3_exec(db_, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA cache_size=-64", nullptr, nullptr, nullptr);
     fileId_ = current;
     return true;
 }

@@ -72,7 +72,7 @@ Outbox::Outbox(const std::string& folder) : path_(folder + "/upstream.db")
         sqlite3_busy_timeout(db_, 5000);
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=FULL");
-        exec("PRAGMA cache_size=-256");   // written and read in order, once each
+        exec("PRAGMA cache_size=-64");   // written and read in order, once each
         exec(kSchema);
         insert_ = prepare("INSERT INTO outbox(n, device, seq, payload) VALUES (?1, ?2, ?3, ?4)");
         seq_ = prepare("INSERT INTO device(device, last_seq) VALUES (?1, ?2) "

@@ -20,7 +20,7 @@ void Upstream::stop()
 
 void Upstream::eventsMayHaveArrived()
 {
-    impl_->note(nullptr);
+    impl_->eventsMayHaveArrived();
 }
 
 void Upstream::doorsChanged(const std::string& deviceId, DoorState door1, DoorState door2)
