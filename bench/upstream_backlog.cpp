@@ -11,7 +11,7 @@
 // 2. Memory: the engine in a child process, its peak resident set (VmHWM)
 //    once with no backlog and once with N events to send.
 //
-// The last line holds every figure as key=value for scripts/bench.sh.
+// The last line (RESULT) holds every figure as key=value for scripts/bench.sh.
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -251,7 +251,7 @@ int main(int argc, char** argv)
         // of the rounds' ratios is the figure.
         const double ratio = Median(ratios);
 
-        std::printf("events=%d window=%d engine_rate=%.0f plain_rate=%.0f ratio=%.3f idle_peak_kb=%lld "
+        std::printf("RESULT events=%d window=%d engine_rate=%.0f plain_rate=%.0f ratio=%.3f idle_peak_kb=%lld "
                     "backlog_peak_kb=%lld growth_kb=%lld assign_s=%.2f\n",
                     args.events, args.window, engineRate, plainRate, ratio, idlePeak, backlogPeak,
                     backlogPeak - idlePeak, Median(assigning));

@@ -270,46 +270,75 @@ void Upstream::Impl::applyAssigned(const Assigned& assigned)
 void Upstream::Impl::run()
 {
     for (;;) {
-        takeFacts();
-        const Clock::time_point now = Clock::now();
-        connectIfDue(now);
-        if (session_ && online_)
-            publishDue(now);
-        persistAcknowledged(now, false);
-        checkCommands(now);
-        if (stopping_ && stopFinished(now))
-            break;
-
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
-        nfds_t count = 1;
-        if (session_ && session_->socket() >= 0) {
-            fds[1].fd = session_->socket();
-            fds[1].events = static_cast<short>(POLLIN | (session_->wantWrite() ? POLLOUT : 0));
-            count = 2;
+        try {
+            if (!iterate())
+                break;
+            stateFailure_.clear();
+        } catch (const std::exception& e) {
+            // The state file failing (disk full, I/O error): said once, and
+            // tried again a second later; nothing is lost, as nothing
+            // passes the cursor meanwhile.
+            const std::string line = std::string("upstream: ") + e.what() + "; trying again";
+            if (line != stateFailure_)
+                log(line);
+            stateFailure_ = line;
+            pollfd fd{wakeFd_, POLLIN, 0};
+            ::poll(&fd, 1, 1000);
         }
-        ::poll(fds, count, pollTimeout(now));
-        if (fds[0].revents & POLLIN) {
-            uint64_t counter;
-            const ssize_t got = ::read(wakeFd_, &counter, sizeof(counter));
-            (void)got;
-        }
-        if (session_) {
-            bool ok = true;
-            if (count == 2 && (fds[1].revents & (POLLIN | POLLERR | POLLHUP)))
-                ok = session_->read();
-            if (ok && session_->wantWrite())
-                ok = session_->write();
-            if (ok)
-                ok = session_->misc();
-            if (ok && !online_ && !dropSession_ && Clock::now() - attemptStarted_ > kConnectTimeout) {
-                lose("no answer from the broker within " + Seconds(kConnectTimeout));
-            } else if (!ok || dropSession_) {
-                lose(session_->error());
-            }
-        }
-        handleIncoming();
     }
-    persistAcknowledged(Clock::now(), true);
+    finishRun();
+}
+
+bool Upstream::Impl::iterate()
+{
+    takeFacts();
+    const Clock::time_point now = Clock::now();
+    connectIfDue(now);
+    if (session_ && online_)
+        publishDue(now);
+    persistAcknowledged(now, false);
+    checkCommands(now);
+    if (stopping_ && stopFinished(now))
+        return false;
+
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+    nfds_t count = 1;
+    if (session_ && session_->socket() >= 0) {
+        fds[1].fd = session_->socket();
+        fds[1].events = static_cast<short>(POLLIN | (session_->wantWrite() ? POLLOUT : 0));
+        count = 2;
+    }
+    ::poll(fds, count, pollTimeout(now));
+    if (fds[0].revents & POLLIN) {
+        uint64_t counter;
+        const ssize_t got = ::read(wakeFd_, &counter, sizeof(counter));
+        (void)got;
+    }
+    if (session_) {
+        bool ok = true;
+        if (count == 2 && (fds[1].revents & (POLLIN | POLLERR | POLLHUP)))
+            ok = session_->read();
+        if (ok && session_->wantWrite())
+            ok = session_->write();
+        if (ok)
+            ok = session_->misc();
+        if (ok && !online_ && !dropSession_ && Clock::now() - attemptStarted_ > kConnectTimeout) {
+            lose("no answer from the broker within " + Seconds(kConnectTimeout));
+        } else if (!ok || dropSession_) {
+            lose(session_->error());
+        }
+    }
+    handleIncoming();
+    return true;
+}
+
+void Upstream::Impl::finishRun()
+{
+    try {
+        persistAcknowledged(Clock::now(), true);
+    } catch (const std::exception& e) {
+        log(std::string("upstream: ") + e.what());
+    }
     session_.reset();
     connectedFigure_ = false;
     const int64_t left = lastN_ - ackedUpTo_;
@@ -635,8 +664,13 @@ void Upstream::Impl::published(int mid, int reason)
         --eventsInFlight_;
         break;
     case Flight::Removal:
-        if (Success(reason))
-            outbox_->removeDiscoveryTopic(flight.topic);
+        // Inside libmosquitto's call: nothing may be thrown through it.
+        try {
+            if (Success(reason))
+                outbox_->removeDiscoveryTopic(flight.topic);
+        } catch (const std::exception& e) {
+            log(std::string("upstream: ") + e.what());
+        }
         break;
     case Flight::Offline:
         offlineAcked_ = true;
@@ -654,10 +688,13 @@ void Upstream::Impl::persistAcknowledged(Clock::time_point now, bool force)
         outbox_->setAcknowledged(ackedUpTo_);
         ackedPersisted_ = ackedUpTo_;
         ackPersistedAt_ = now;
+        ackFailing_ = false;
     } catch (const std::exception& e) {
         // Kept in memory; written at the next chance. A crash meanwhile
         // sends these again, which costs duplicates, not events.
-        log(std::string("upstream: ") + e.what());
+        if (!ackFailing_)
+            log(std::string("upstream: cannot keep the cursor yet (") + e.what() + ")");
+        ackFailing_ = true;
         ackPersistedAt_ = now;
     }
 }

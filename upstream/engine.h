@@ -75,6 +75,8 @@ private:
     };
 
     void run();
+    bool iterate();     // one turn of the loop; false once stopped
+    void finishRun();
     void takeFacts();
     void connectIfDue(Clock::time_point now);
     void lose(std::string why);   // a copy: the session that said why goes first
@@ -140,6 +142,7 @@ private:
     int64_t ackedUpTo_ = 0;
     int64_t ackedPersisted_ = 0;
     Clock::time_point ackPersistedAt_{};
+    bool ackFailing_ = false;
     std::set<int64_t> ackedAhead_;
     std::deque<OutboxEntry> page_;
     bool held_ = false;
@@ -156,6 +159,8 @@ private:
     std::vector<IncomingMessage> incoming_;
     std::vector<PendingCommand> commands_;
     std::vector<std::future<CommandOutcome>> abandoned_;
+
+    std::string stateFailure_;   // the last failure of a turn, said once
 
     // Stopping.
     bool stopping_ = false;

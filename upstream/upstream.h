@@ -4,9 +4,11 @@
 // requests (commands, replay) under the safety rules of docs/mqtt.md; and
 // announces the devices to Home Assistant.
 //
-// One thread of its own runs the network, the reading of the file and the
-// upstream's state file. The calls below may come from any thread; they
-// only note a fact and wake that thread, and never wait for the network.
+// Two threads of its own: "velta36-mqtt" runs the broker session and sends
+// from the upstream's state file, "velta36-reader" reads new rows from the
+// site's file and commits them to that state (its commits wait for the
+// disk, never for the network). The calls below may come from any thread;
+// they only note a fact and wake a thread, and never wait for the network.
 #ifndef VELTA36_UPSTREAM_UPSTREAM_H
 #define VELTA36_UPSTREAM_UPSTREAM_H
 
@@ -35,8 +37,9 @@ struct CommandOutcome {
 };
 
 // Hands a command to the site; the future is ready once the controller
-// answered (or the site gave up). Called on the upstream's thread, so it
-// must return at once.
+// answered (or the site gave up). Called on the upstream's network thread,
+// so it must return at once. A future still pending after commandTimeout is
+// answered "failed" and kept until the upstream is destroyed.
 using CommandExecutor = std::function<std::future<CommandOutcome>(const std::string& deviceId, const Command&)>;
 
 struct UpstreamOptions {
@@ -45,7 +48,7 @@ struct UpstreamOptions {
     std::string eventDatabase;    // the site's ZRMDevice.db, read only
     std::string stateFolder;      // the upstream's own durable state
     CommandExecutor execute;      // none: every command fails
-    std::function<void(const std::string&)> log;   // one line each; none: standard error
+    std::function<void(const std::string&)> log;   // one line each, from either thread (never at once); none: standard error
 
     // Tuning; the defaults are what a site runs with.
     int window = 20;                                     // events in flight at once
