@@ -105,9 +105,8 @@ public:
 
     UpstreamStats stats() const;
 
-    class Impl;
-
 private:
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 
