@@ -119,7 +119,8 @@ bool EventAssigner::readPage()
             options_.log("upstream: reading the events as epoch " + position.epoch + " (" + why + ")");
         }
         if (!countsKnown_) {
-            const std::map<int64_t, int64_t> stored = source_.countsByDataId();
+            // The rows read so far; each row read from here on adds one.
+            const std::map<int64_t, int64_t> stored = source_.countsByDataId(position.row);
             for (auto& [id, counts] : counts_) {
                 int64_t dataId = 0;
                 for (const DeviceInfo& device : options_.devices)

@@ -101,11 +101,13 @@ std::vector<SourceRow> EventSource::after(int64_t id, int limit)
     return rows;
 }
 
-std::map<int64_t, int64_t> EventSource::countsByDataId()
+std::map<int64_t, int64_t> EventSource::countsByDataId(int64_t upToId)
 {
     if (!db_)
         throw std::runtime_error("reading events: the file is not open");
-    Statement statement(db_, "SELECT \"data_id\", COUNT(*) FROM \"velta36_event\" GROUP BY \"data_id\"", kReading);
+    Statement statement(
+        db_, "SELECT \"data_id\", COUNT(*) FROM \"velta36_event\" WHERE \"id\" <= ?1 GROUP BY \"data_id\"", kReading);
+    statement.bind(1, upToId);
     std::map<int64_t, int64_t> counts;
     while (statement.step())
         counts[sqlite3_column_int64(statement.get(), 0)] = sqlite3_column_int64(statement.get(), 1);

@@ -35,8 +35,8 @@ public:
     std::optional<SourceRow> row(int64_t id);
     // At most `limit` rows with an id above `id`, in id order. Throws.
     std::vector<SourceRow> after(int64_t id, int limit);
-    // Rows per data id. Throws.
-    std::map<int64_t, int64_t> countsByDataId();
+    // Rows per data id with an id up to `upToId`. Throws.
+    std::map<int64_t, int64_t> countsByDataId(int64_t upToId);
 
     // What identifies a stored row's content, to tell a rebuilt table.
     static std::string Fingerprint(const SourceRow& row);

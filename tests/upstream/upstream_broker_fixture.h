@@ -93,6 +93,7 @@ protected:
         o.sourcePoll = std::chrono::milliseconds(100);
         o.discoveryDelayMax = std::chrono::milliseconds(100);
         o.refusedRetry = std::chrono::milliseconds(300);
+        o.stateInterval = std::chrono::milliseconds(200);
         return o;
     }
 

@@ -295,6 +295,14 @@ TEST_F(UpstreamBrokerTest, identities_stay_unique_across_a_rebuilt_table_a_repla
     velta36test::detail::RemoveTree(dir.file("upstream"));
     startUpstream();
     ASSERT_TRUE(allArrived(consumer, kFrontEvents, 16));
+    auto& states = central();
+    states.subscribe("velta36/north/front/state");
+    EXPECT_TRUE(states.waitFor(
+        [](const std::vector<velta36test::ReceivedMessage>& m) {
+            return !m.empty() && m.back().payload.find("\"last_seq\":4,\"events_stored\":4}") != std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << (states.messages().empty() ? std::string("no state") : states.messages().back().payload);
     upstream.reset();
 
     const std::vector<velta36test::ReceivedMessage> events = consumer.messagesOn(kFrontEvents);
