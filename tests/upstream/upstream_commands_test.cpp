@@ -145,6 +145,38 @@ TEST_F(UpstreamBrokerTest, a_home_assistant_button_press_opens_the_door_with_a_t
     EXPECT_EQ(executor.calls().size(), 1u);
 }
 
+TEST_F(UpstreamBrokerTest, the_state_follows_what_the_site_reports)
+{
+    startBroker();
+    auto& watcher = central();
+    watcher.subscribe("velta36/north/+/state");
+    velta36up::Upstream& engine = startUpstream();
+    ASSERT_TRUE(eventually([&] { return engine.stats().connected; }));
+    using velta36up::DoorState;
+    auto stateHas = [&watcher](const std::string& device, const std::string& part) {
+        return watcher.waitFor(
+            [&](const std::vector<ReceivedMessage>& m) {
+                return !m.empty() && m.back().topic == "velta36/north/" + device + "/state" &&
+                       m.back().payload.find(part) != std::string::npos;
+            },
+            std::chrono::seconds(30));
+    };
+    engine.roundCompleted("front", *velta36up::ParseIsoTime("2026-12-10T11:40:02Z"));
+    EXPECT_TRUE(stateHas("front", R"("online":true,"doors":2,"door1":"unknown","door2":"unknown")"));
+    engine.doorsChanged("front", DoorState::Closed, DoorState::Open);
+    EXPECT_TRUE(stateHas("front", R"("door1":"closed","door2":"open","database_fault":false,)"
+                                  R"("last_round":"2026-12-10T11:40:02Z")"));
+    engine.databaseFault("back", true);
+    EXPECT_TRUE(stateHas("back", R"("doors":1,"door1":"unknown","database_fault":true)"));
+    engine.roundTimedOut("front");
+    EXPECT_TRUE(stateHas("front", R"("online":false)"));
+    engine.doorsChanged("garage", DoorState::Open, DoorState::Open);   // no such device: ignored
+    engine.databaseFault("back", false);
+    EXPECT_TRUE(stateHas("back", R"("database_fault":false)"));
+    for (const ReceivedMessage& m : watcher.messages())
+        EXPECT_EQ(m.topic.find("garage"), std::string::npos);
+}
+
 TEST_F(UpstreamBrokerTest, a_wrong_password_says_so_once_and_retries_while_events_are_kept)
 {
     startBroker();
