@@ -203,6 +203,23 @@ void SettingSeeds(const fs::path& dir)
 
 }  // namespace
 
+// fuzz_request: the kind's index, then a request as a collector sends it.
+void RequestSeeds(const fs::path& dir)
+{
+    const std::vector<std::pair<char, std::string>> seeds = {
+        {0, R"({"transaction":"op-1","device":"front","door":2,"sent":"2026-12-10T11:40:02Z"})"},
+        {1, R"({"transaction":"cfg-1","device":"front"})"},
+        {2, R"({"transaction":"card-1","device":"front","code":"AB12CD34","slot":17,"end":"2030-12-31","door":0})"},
+        {3, R"({"transaction":"card-2","device":"back","slot":17,"door":1})"},
+        {4, R"({"transaction":"gap-1","device":"front","from":1,"to":300})"},
+        {5, R"({"transaction":"x","device":"front"})"},
+        {0, "{\"transaction\":\"\u00e9\",\"device\":\"front\",\"door\":1.5}"},
+    };
+    int n = 0;
+    for (const auto& [kind, payload] : seeds)
+        Write(dir, "request-" + std::to_string(n++), std::string(1, kind) + payload);
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
@@ -214,6 +231,7 @@ int main(int argc, char** argv)
         ProcessSeeds(root / "fuzz_process");
         IoSeeds(root / "fuzz_device_io_control");
         SettingSeeds(root / "fuzz_init_setting");
+        RequestSeeds(root / "fuzz_request");
     } catch (const std::exception& e) {
         std::cerr << "velta36_fuzz_seeds: " << e.what() << "\n";
         return 1;

@@ -19,7 +19,8 @@ ram=/dev/shm
 jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
-          velta36-bench-drain velta36-bench-scale velta36-bench-site)
+          velta36-bench-drain velta36-bench-scale velta36-bench-site
+          velta36-bench-upstream)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -105,6 +106,12 @@ site_paced_delete=$(site --batches 300 --journal delete --every 10)
 
 echo "== 5. size of velta36.so, stripped" >&2
 so_size() { local so=$1 strip=$2 tmp; tmp=$(mktemp); "$strip" --strip-all -o "$tmp" "$so"; stat -c %s "$tmp"; rm -f "$tmp"; }
+# The MQTT upstream with a backlog, against a mosquitto it starts.
+upstream() { local dir=$1; shift; TMPDIR=$dir "$bin/velta36-bench-upstream" "$@" | tee -a "$log/upstream.txt" | grep -o 'RESULT.*'; }
+: >"$log/upstream.txt"
+u_disk=$(upstream "$disk" --events 100000 --rounds 5)
+u_ram=$(upstream "$ram" --events 100000 --rounds 5)
+
 size_amd64=$(so_size "$build/plugin/velta36.so" strip)
 size_mipsel="n/a (no mipsel cross compiler)"
 if [ "${BENCH_MIPSEL:-1}" != 0 ] && command -v mipsel-linux-gnu-g++ >/dev/null; then
@@ -155,5 +162,9 @@ Load average during the run: $load ($(nproc) cores).
 | 6 | the same, rollback journal | $(field "$site_paced_delete" p50_ms) / $(field "$site_paced_delete" p99_ms) / $(field "$site_paced_delete" max_ms) ms | | \`... --journal delete --every 10\` |
 | 6 | site drained flat out, RAM, WAL: p50 / p99 / max, events a second | $(field "$site_wal" p50_ms) / $(field "$site_wal" p99_ms) / $(field "$site_wal" max_ms) ms, $(field "$site_wal" rate) ev/s | | \`... --batches 1000 --journal wal\` |
 | 6 | the same, rollback journal | $(field "$site_delete" p50_ms) / $(field "$site_delete" p99_ms) / $(field "$site_delete" max_ms) ms, $(field "$site_delete" rate) ev/s | | \`... --batches 1000 --journal delete\` |
+| 7 | MQTT upstream, 100,000 stored events at QoS 1 to a local mosquitto, window 20, disk: engine / plain libmosquitto publisher, median of the rounds' ratios | $(field "$u_disk" engine_rate) ev/s / $(field "$u_disk" plain_rate) ev/s, **$(field "$u_disk" ratio)** | ≥ 0.8 | \`TMPDIR=$disk $bin/velta36-bench-upstream --events 100000 --rounds 5\` |
+| 7 | the same, RAM (/dev/shm) | $(field "$u_ram" engine_rate) ev/s / $(field "$u_ram" plain_rate) ev/s, **$(field "$u_ram" ratio)** | ≥ 0.8 | \`TMPDIR=/dev/shm $bin/velta36-bench-upstream --events 100000 --rounds 5\` |
+| 7 | every row numbered and committed to the outbox (disk) after | $(field "$u_disk" assign_s) s | | the disk run |
+| 7 | peak memory (VmHWM) of the upstream alone: backlog of 100,000 / none | $(field "$u_disk" backlog_peak_kb) kB / $(field "$u_disk" idle_peak_kb) kB, **+$(field "$u_disk" growth_kb) kB** | within 1 MB | the disk run |
 TABLE
 echo "Logs: $log" >&2

@@ -41,3 +41,13 @@ ci_check_odb_imports() {
     return 1
   fi
 }
+
+# ci_delivery_figures BUILD: the MQTT upstream's delivery tests print one
+# line each (stored, delivered, duplicates, replayed, lost); CTest keeps
+# every test's output in its log, from which they are shown here.
+ci_delivery_figures() {
+  local log="$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || return 0
+  echo "--- MQTT upstream delivery figures"
+  grep -a '^delivery ' "$log" || echo "(none: the broker tests did not run)"
+}

@@ -24,7 +24,7 @@ findings="$build/fuzz/findings"
 mkdir -p "$findings"
 status=0
 summary=()
-for target in fuzz_process fuzz_device_io_control fuzz_init_setting; do
+for target in fuzz_process fuzz_device_io_control fuzz_init_setting fuzz_request; do
   exe="$build/fuzz/$target"
   corpus="$build/fuzz/corpus-$target"
   seeds="$build/fuzz/seeds/$target"

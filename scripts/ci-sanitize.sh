@@ -22,4 +22,7 @@ cmake --build "$build" -j"$jobs"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir "$build" --output-on-failure -j"$jobs"
+status=0
+ctest --test-dir "$build" --output-on-failure -j"$jobs" || status=$?
+ci_delivery_figures "$build"
+exit "$status"

@@ -2,7 +2,9 @@
 # Installs what building and testing velta36 needs on Debian 12. Idempotent;
 # run as root (or through sudo). Packages already present are left alone.
 # tshark reads the tool's captures with our dissector in the tests, and
-# systemd-analyze checks the service unit.
+# systemd-analyze checks the service unit. The MQTT upstream links
+# libmosquitto; its tests start mosquitto brokers (with passwords made by
+# mosquitto_passwd and certificates made by openssl).
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   valgrind
   tshark systemd
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

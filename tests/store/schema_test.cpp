@@ -9,19 +9,12 @@
 #include <odb/transaction.hxx>
 
 #include "store_test_support.h"
+#include "event_table_sql.h"
 #include "temp_work_dir.h"
 
 namespace {
 
-const char kTableDefinition[] =
-    "CREATE TABLE \"velta36_event\" (\n"
-    "  \"id\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,\n"
-    "  \"data_id\" INTEGER NOT NULL,\n"
-    "  \"EventTime\" DATETIME NULL,\n"
-    "  \"ReaderChannel\" INTEGER NOT NULL,\n"
-    "  \"EventType\" INTEGER NOT NULL,\n"
-    "  \"CardNo\" varchar(20) NOT NULL,\n"
-    "  \"Reason\" varchar(20) NOT NULL)";
+const char* const kTableDefinition = velta36test::kEventTableDefinition;
 
 class SchemaCatalog : public ::testing::Test {
 protected:

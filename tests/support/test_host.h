@@ -22,21 +22,10 @@
 
 #include "refhost/device_host.h"
 #include "refhost/memory_transport.h"
+#include "json_parse.h"
 #include "velta36.h"
 
 namespace velta36test {
-
-// Parses JSON text; throws std::invalid_argument on a syntax error.
-inline Json::Value ParseJson(const std::string& text)
-{
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value value;
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
-        throw std::invalid_argument("bad JSON: " + errors);
-    return value;
-}
 
 class TestHost {
 public:

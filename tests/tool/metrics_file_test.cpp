@@ -9,16 +9,9 @@
 #include "input_error.h"
 #include "metrics_file.h"
 #include "temp_work_dir.h"
+#include "text_file.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(MetricsText, GoldenText)
 {
@@ -88,7 +81,7 @@ TEST_F(MetricsFileTest, ReplacedAsAWholeWithNothingLeftBeside)
     ASSERT_TRUE(file.write("first 1\n", why)) << why;
     ASSERT_TRUE(file.write("second 2\n", why)) << why;
     std::filesystem::current_path("..");
-    EXPECT_EQ(ReadAll("site.prom"), "second 2\n");
+    EXPECT_EQ(velta36test::ReadTextFile("site.prom"), "second 2\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 2);
     EXPECT_TRUE(std::filesystem::is_empty("database"));
 }
