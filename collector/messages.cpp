@@ -31,7 +31,13 @@ bool ReadDocument(std::string_view payload, Json::Value& root, std::string& erro
     builder.settings_["stackLimit"] = 8;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string why;
-    if (!reader->parse(payload.data(), payload.data() + payload.size(), &root, &why)) {
+    bool read = false;
+    try {
+        read = reader->parse(payload.data(), payload.data() + payload.size(), &root, &why);
+    } catch (const Json::Exception& exception) {
+        why = exception.what();   // nested deeper than the stack limit
+    }
+    if (!read) {
         error = "not JSON: " + why;
         return false;
     }

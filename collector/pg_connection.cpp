@@ -133,6 +133,8 @@ PgConnection::PgConnection(const ConnectionSettings& settings, const char* appli
         conn_ = nullptr;
         throw PgError("cannot connect to PostgreSQL: " + why, "", true);
     }
+    // The server's notices ("already exists, skipping") are not ours to print.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
 }
 
 PgConnection::~PgConnection()
@@ -153,10 +155,12 @@ PgResult PgConnection::check(pg_result* result, const std::string& sql)
         return owned;
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     std::string sqlState = state ? state : "";
-    // Class 08 is a connection exception; a result without a state after a
-    // dropped socket is one too.
-    const bool lost = broken() || sqlState.rfind("08", 0) == 0 || sqlState == "57P01" || sqlState == "57P02" ||
-                      sqlState == "57P03";
+    // Class 08 is a connection exception, 57P01-03 a server shutting down
+    // or starting. An error without a state is libpq's own, from the
+    // socket: libpq may still call such a connection OK (a failed write
+    // is reported only once the reply is read), but it is gone.
+    const bool lost = broken() || sqlState.empty() || sqlState.rfind("08", 0) == 0 || sqlState == "57P01" ||
+                      sqlState == "57P02" || sqlState == "57P03";
     std::string first = sql.substr(0, sql.find_first_of("\n("));
     throw PgError(ConnectionMessage(conn_) + " (in: " + first + ")", sqlState, lost);
 }

@@ -2,7 +2,9 @@
 # Installs what building and testing velta36 needs on Debian 12. Idempotent;
 # run as root (or through sudo). Packages already present are left alone.
 # tshark reads the tool's captures with our dissector in the tests, and
-# systemd-analyze checks the service unit.
+# systemd-analyze checks the service unit; the collector's tests start a
+# PostgreSQL 15 server of their own (the postgresql package's service is not
+# used) and the collector talks to it through libpq.
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   valgrind
   tshark systemd
+  libpq-dev postgresql-15
 )
 
 missing=()
