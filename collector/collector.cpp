@@ -101,13 +101,13 @@ std::optional<Ticket> Collector::accept(const StateMessage& state)
 bool Collector::commitOne(Committed& committed)
 {
     const std::size_t count = std::min(options_.batchRows, pending_.size());
-    std::vector<EventMessage> events;
-    std::vector<StateMessage> states;
+    std::vector<const EventMessage*> events;
+    std::vector<const StateMessage*> states;
     for (std::size_t i = 0; i < count; ++i) {
         if (pending_[i].event)
-            events.push_back(*pending_[i].event);
+            events.push_back(&*pending_[i].event);
         else
-            states.push_back(*pending_[i].state);
+            states.push_back(&*pending_[i].state);
     }
     BatchOutcome outcome;
     try {

@@ -36,8 +36,8 @@ public:
     explicit EventStore(PgConnection& connection) : connection_(connection) {}
 
     // Commits the batch or throws (PgError) with nothing of it kept.
-    BatchOutcome write(const std::vector<EventMessage>& events, const std::vector<StateMessage>& states,
-                       Clock::time_point now, Backfill backfill);
+    BatchOutcome write(const std::vector<const EventMessage*>& events,
+                       const std::vector<const StateMessage*>& states, Clock::time_point now, Backfill backfill);
     // The replay requests due now, recorded as asked in the same
     // transaction. Devices another collector holds locked are skipped
     // (they come up at the next check).

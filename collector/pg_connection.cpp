@@ -181,6 +181,22 @@ void PgConnection::script(const std::string& sql)
     check(PQexec(conn_, sql.c_str()), sql);
 }
 
+int64_t PgConnection::copyIn(const std::string& sql, const std::string& rows)
+{
+    PgResult started(PQexec(conn_, sql.c_str()));
+    if (PQresultStatus(started.raw()) != PGRES_COPY_IN)
+        check(started.release(), sql);
+    if (PQputCopyData(conn_, rows.data(), static_cast<int>(rows.size())) != 1 ||
+        PQputCopyEnd(conn_, nullptr) != 1)
+        throw PgError(ConnectionMessage(conn_) + " (in: COPY)", "", true);
+    // The COPY's own result; the rest read before anything may throw, so
+    // that the connection is ready for the next command.
+    pg_result* result = PQgetResult(conn_);
+    while (pg_result* more = PQgetResult(conn_))
+        PQclear(more);
+    return check(result, sql).affected();
+}
+
 void PgConnection::rollbackQuietly()
 {
     if (broken())
@@ -239,15 +255,16 @@ std::string IntegerArray(const std::vector<int64_t>& values)
     return out + "}";
 }
 
-std::string QuoteIdentifier(const std::string& name)
+std::string CopyText(const std::string& value)
 {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"')
-            out += '"';
-        out += c;
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\' || c == '\t' || c == '\n' || c == '\r')
+            out += '\\';
+        out += c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c;
     }
-    return out + "\"";
+    return out;
 }
 
 }  // namespace velta36col

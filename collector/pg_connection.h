@@ -61,8 +61,10 @@ public:
     int64_t integer(int row, int column) const;
     std::optional<std::string> optionalText(int row, int column) const;
     std::optional<int64_t> optionalInteger(int row, int column) const;
-    // Rows an INSERT, UPDATE or DELETE touched.
+    // Rows an INSERT, UPDATE, DELETE or COPY touched.
     int64_t affected() const;
+    pg_result* raw() const { return result_.get(); }
+    pg_result* release() { return result_.release(); }
 
 private:
     struct Clear {
@@ -86,6 +88,9 @@ public:
     PgResult exec(const std::string& sql, const std::vector<Param>& params = {});
     // Statements without parameters, several separated by ';'.
     void script(const std::string& sql);
+    // COPY ... FROM STDIN with the rows in COPY's text format; the rows
+    // the server took.
+    int64_t copyIn(const std::string& sql, const std::string& rows);
     // Rolls back an open transaction; on a broken connection does nothing.
     void rollbackQuietly();
     bool broken() const;
@@ -103,8 +108,10 @@ std::string TextArray(const std::vector<std::string>& values);
 std::string TextArray(const std::vector<Param>& values);
 std::string IntegerArray(const std::vector<int64_t>& values);
 
-// An identifier quoted for SQL ("a""b").
-std::string QuoteIdentifier(const std::string& name);
+// A field for COPY's text format: backslash, tab and line ends escaped.
+// kCopyNull stands for NULL.
+std::string CopyText(const std::string& value);
+const char* const kCopyNull = "\\N";
 
 }  // namespace velta36col
 

@@ -14,25 +14,45 @@ TEST_F(CollectorTest, DuplicatesAreNoOpsAndRowsReadBackWhole)
     store(*c, Range("north", "front", 1, 3));
     EXPECT_EQ(c->stats().inserted, 3);
 
-    // Sent again (a redelivery, a replay), once more within one batch, and
-    // one new: only the new one is stored.
+    // Sent again (a redelivery), once more within one batch, and one new:
+    // only the new one is stored. Then replayed ones, one of them new.
     std::vector<EventMessage> again = Range("north", "front", 2, 4);
     again.push_back(Event("north", "front", 4));
-    again[0].replayed = true;
     for (const EventMessage& e : again)
         ASSERT_TRUE(c->accept(e));
     const Committed committed = c->flush();
     EXPECT_EQ(committed.tickets.size(), 4u);
     EXPECT_EQ(committed.inserted, 1);
     EXPECT_EQ(committed.duplicates, 3);
-    EXPECT_EQ(c->stats().duplicates, 3);
-    EXPECT_EQ(sql("SELECT count(*) FROM velta36_events"), "4");
+    std::vector<EventMessage> replayed = {Event("north", "front", 1), Event("north", "front", 5)};
+    for (EventMessage& e : replayed) {
+        e.replayed = true;
+        ASSERT_TRUE(c->accept(e));
+    }
+    EXPECT_EQ(c->flush().inserted, 1);
+    EXPECT_EQ(c->stats().duplicates, 4);
+    EXPECT_EQ(sql("SELECT count(*) FROM velta36_events"), "5");
 
-    EventMessage odd = Event("north", "front", 5);
+    // Text that needs quoting on each way in (COPY, and arrays when the
+    // batch holds a duplicate).
+    EventMessage odd = Event("north", "front", 6);
     odd.time.reset();
-    odd.card = "ab\"c\\d,{}";   // array-literal quoting on the way in
+    odd.card = "ab\"c\\d,{}";
+    odd.reason = "tab\there\r\nnext \\N";
     odd.dataId = -7;
     store(*c, {odd});
+    EventMessage odd2 = odd;
+    odd2.seq = 7;
+    odd2.row = 7;
+    odd2.identity = std::string(kEpochA) + ":7";
+    ASSERT_TRUE(c->accept(odd2));
+    ASSERT_TRUE(c->accept(odd));
+    EXPECT_EQ(c->flush().inserted, 1);
+    EXPECT_EQ(sql("SELECT string_agg((reason = E'tab\\there\\r\\nnext \\\\N')::text, ',') FROM velta36_events "
+                  "WHERE seq >= 6"),
+              "true,true");
+    sql("DELETE FROM velta36_events WHERE seq = 7");
+    sql("UPDATE velta36_events SET reason = '刷卡进门成功' WHERE seq = 6");
     EXPECT_EQ(sql("SELECT concat_ws('|', site, device, identity, data_id, seq, epoch, site_row, "
                   "coalesce(event_time, 'NULL'), channel, event_type, type_name, card, reason, "
                   "received_at > now() - interval '1 hour') FROM velta36_events ORDER BY seq"),
@@ -44,7 +64,9 @@ TEST_F(CollectorTest, DuplicatesAreNoOpsAndRowsReadBackWhole)
               "00001234|刷卡进门成功|t\n"
               "north|front|6f1c2a9e0b7d4e11:4|1|4|6f1c2a9e0b7d4e11|4|2024-03-05 07:04:00|1|1|granted_entry|"
               "00001234|刷卡进门成功|t\n"
-              "north|front|6f1c2a9e0b7d4e11:5|-7|5|6f1c2a9e0b7d4e11|5|NULL|1|1|granted_entry|"
+              "north|front|6f1c2a9e0b7d4e11:5|1|5|6f1c2a9e0b7d4e11|5|2024-03-05 07:05:00|1|1|granted_entry|"
+              "00001234|刷卡进门成功|t\n"
+              "north|front|6f1c2a9e0b7d4e11:6|-7|6|6f1c2a9e0b7d4e11|6|NULL|1|1|granted_entry|"
               "ab\"c\\d,{}|刷卡进门成功|t");
 }
 
