@@ -19,7 +19,7 @@ ram=/dev/shm
 jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
-          velta36-bench-drain velta36-bench-scale)
+          velta36-bench-drain velta36-bench-scale velta36-bench-collector)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -110,6 +110,12 @@ if [ "${BENCH_MIPSEL:-1}" != 0 ] && command -v mipsel-linux-gnu-g++ >/dev/null; 
   fi
 fi
 
+echo "== 6. the central collector against PostgreSQL (data in $disk)" >&2
+TMPDIR=$disk "$bin/velta36-bench-collector" --events 100000 --rows 3000000 --runs 3 >"$log/collector.txt"
+c_insert=$(grep -o 'RESULT insert.*' "$log/collector.txt")
+c_gap=$(grep -o 'RESULT gap.*' "$log/collector.txt")
+c_table=$(grep -o 'RESULT table.*' "$log/collector.txt")
+
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 # Commands in the table as run from the top of the repository.
 bin=${bin#"$root"/}
@@ -143,5 +149,19 @@ Load average during the run: $load ($(nproc) cores).
 | 4 | memory per device object: created and configured / after its first save | $(field "$s_ram" device_bytes) B / $(field "$s_ram" device_connected_bytes) B | | first scale command (200 devices) |
 | 5 | velta36.so stripped, amd64 | $size_amd64 B | | \`scripts/bench.sh\` (strip --strip-all) |
 | 5 | velta36.so stripped, mipsel | $size_mipsel | | \`scripts/bench.sh\` (mipsel-linux-gnu-strip, build-bench-mipsel) |
+| 6 | collector / plain COPY, burst of $(field "$c_insert" events) events | $(field "$c_insert" collector_rate) ev/s / $(field "$c_insert" copy_rate) ev/s = **$(field "$c_insert" ratio)** ($(field "$c_insert" batches) batches) | ≥ 0.5 | \`TMPDIR=$disk $bin/velta36-bench-collector --events 100000 --rows 3000000 --runs 3\` |
+| 6 | the same, batches of $(field "$c_insert" large_rows) | $(field "$c_insert" large_rate) ev/s = $(field "$c_insert" large_ratio) | | same run |
+| 6 | gap of 1,000 closed once the replayed events arrive | $(field "$c_gap" close_ms) ms | | same run |
+| 6 | table of $(field "$c_table" rows) rows: filled / indexed / size | $(field "$c_table" fill_s) s / $(field "$c_table" index_s) s / $(field "$c_table" size_mb) MB | | same run |
 TABLE
+echo
+echo "Reader's filters on $(field "$c_table" rows) rows (median ms; the plan's scans):"
+echo
+echo "| Filter | rows found | without indexes | plan | with indexes | plan |"
+echo "|---|---|---|---|---|---|"
+for f in $(grep -o 'RESULT query phase=indexes filter=[a-z_]*' "$log/collector.txt" | sed 's/.*filter=//'); do
+  without=$(grep -o "RESULT query phase=no_indexes filter=$f .*" "$log/collector.txt")
+  with=$(grep -o "RESULT query phase=indexes filter=$f .*" "$log/collector.txt")
+  echo "| $f | $(field "$with" found) | $(field "$without" ms) | $(field "$without" plan) | $(field "$with" ms) | $(field "$with" plan) |"
+done
 echo "Logs: $log" >&2
