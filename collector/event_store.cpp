@@ -419,13 +419,4 @@ void EventStore::markUnavailable(const std::string& site, const std::string& dev
     });
 }
 
-SequenceBook EventStore::book(const std::string& site, const std::string& device)
-{
-    return InTransaction(connection_, [&] {
-        PgResult locked = connection_.exec(kLockOne, {site, device});
-        Books books = LoadBooks(connection_, locked);
-        return books.empty() ? SequenceBook() : books.begin()->second;
-    });
-}
-
 }  // namespace velta36col

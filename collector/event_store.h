@@ -45,8 +45,6 @@ public:
                                               int maxDevices = 200);
     // The site holds none of [from, to]: no more requests for that range.
     void markUnavailable(const std::string& site, const std::string& device, int64_t from, int64_t to);
-    // The stored book of a device (empty for one never seen).
-    SequenceBook book(const std::string& site, const std::string& device);
 
 private:
     PgConnection& connection_;

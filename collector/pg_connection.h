@@ -94,7 +94,6 @@ public:
     // Rolls back an open transaction; on a broken connection does nothing.
     void rollbackQuietly();
     bool broken() const;
-    pg_conn* raw() { return conn_; }
 
 private:
     PgResult check(pg_result* result, const std::string& sql);
