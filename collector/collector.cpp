@@ -6,14 +6,6 @@
 
 namespace velta36col {
 
-void Committed::add(Committed&& other)
-{
-    tickets.insert(tickets.end(), other.tickets.begin(), other.tickets.end());
-    inserted += other.inserted;
-    duplicates += other.duplicates;
-    states += other.states;
-}
-
 Collector::Collector(ConnectionSettings settings, CollectorOptions options)
     : settings_(std::move(settings)), options_(std::move(options)), retryWait_(options_.retryFirst)
 {

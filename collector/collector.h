@@ -69,7 +69,6 @@ struct Committed {
     int64_t inserted = 0;
     int64_t duplicates = 0;        // events whose identity was stored already
     int64_t states = 0;
-    void add(Committed&& other);
 };
 
 struct CollectorStats {
