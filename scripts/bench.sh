@@ -20,7 +20,7 @@ jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
           velta36-bench-drain velta36-bench-scale velta36-bench-site
-          velta36-bench-upstream)
+          velta36-bench-upstream velta36-bench-collector)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -106,7 +106,7 @@ site_paced_delete=$(site --batches 300 --journal delete --every 10)
 
 echo "== 5. size of velta36.so, stripped" >&2
 so_size() { local so=$1 strip=$2 tmp; tmp=$(mktemp); "$strip" --strip-all -o "$tmp" "$so"; stat -c %s "$tmp"; rm -f "$tmp"; }
-# The MQTT upstream with a backlog, against a mosquitto it starts.
+echo "== 7. the MQTT upstream with a backlog, against a mosquitto it starts" >&2
 upstream() { local dir=$1; shift; TMPDIR=$dir "$bin/velta36-bench-upstream" "$@" | tee -a "$log/upstream.txt" | grep -o 'RESULT.*'; }
 : >"$log/upstream.txt"
 u_disk=$(upstream "$disk" --events 100000 --rounds 5)
@@ -124,6 +124,12 @@ if [ "${BENCH_MIPSEL:-1}" != 0 ] && command -v mipsel-linux-gnu-g++ >/dev/null; 
     size_mipsel="n/a (mipsel build failed, see $log/mipsel.txt)"
   fi
 fi
+
+echo "== 8. the central collector against PostgreSQL (data in $disk)" >&2
+TMPDIR=$disk "$bin/velta36-bench-collector" --events 100000 --rows 3000000 --runs 3 >"$log/collector.txt"
+c_insert=$(grep -o 'RESULT insert.*' "$log/collector.txt")
+c_gap=$(grep -o 'RESULT gap.*' "$log/collector.txt")
+c_table=$(grep -o 'RESULT table.*' "$log/collector.txt")
 
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 # Commands in the table as run from the top of the repository.
@@ -166,5 +172,19 @@ Load average during the run: $load ($(nproc) cores).
 | 7 | the same, RAM (/dev/shm) | $(field "$u_ram" engine_rate) ev/s / $(field "$u_ram" plain_rate) ev/s, **$(field "$u_ram" ratio)** | ≥ 0.8 | \`TMPDIR=/dev/shm $bin/velta36-bench-upstream --events 100000 --rounds 5\` |
 | 7 | every row numbered and committed to the outbox (disk) after | $(field "$u_disk" assign_s) s | | the disk run |
 | 7 | peak memory (VmHWM) of the upstream alone: backlog of 100,000 / none | $(field "$u_disk" backlog_peak_kb) kB / $(field "$u_disk" idle_peak_kb) kB, **+$(field "$u_disk" growth_kb) kB** | within 1 MB | the disk run |
+| 8 | collector / plain COPY, burst of $(field "$c_insert" events) events | $(field "$c_insert" collector_rate) ev/s / $(field "$c_insert" copy_rate) ev/s = **$(field "$c_insert" ratio)** ($(field "$c_insert" batches) batches) | ≥ 0.5 | \`TMPDIR=$disk $bin/velta36-bench-collector --events 100000 --rows 3000000 --runs 3\` |
+| 8 | the same, batches of $(field "$c_insert" large_rows) | $(field "$c_insert" large_rate) ev/s = $(field "$c_insert" large_ratio) | | same run |
+| 8 | gap of 1,000 closed once the replayed events arrive | $(field "$c_gap" close_ms) ms | | same run |
+| 8 | table of $(field "$c_table" rows) rows: filled / indexed / size | $(field "$c_table" fill_s) s / $(field "$c_table" index_s) s / $(field "$c_table" size_mb) MB | | same run |
 TABLE
+echo
+echo "Reader's filters on $(field "$c_table" rows) rows (median ms; the plan's scans):"
+echo
+echo "| Filter | rows found | without indexes | plan | with indexes | plan |"
+echo "|---|---|---|---|---|---|"
+for f in $(grep -o 'RESULT query phase=indexes filter=[a-z_]*' "$log/collector.txt" | sed 's/.*filter=//'); do
+  without=$(grep -o "RESULT query phase=no_indexes filter=$f .*" "$log/collector.txt")
+  with=$(grep -o "RESULT query phase=indexes filter=$f .*" "$log/collector.txt")
+  echo "| $f | $(field "$with" found) | $(field "$without" ms) | $(field "$without" plan) | $(field "$with" ms) | $(field "$with" plan) |"
+done
 echo "Logs: $log" >&2

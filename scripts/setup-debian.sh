@@ -4,7 +4,9 @@
 # tshark reads the tool's captures with our dissector in the tests, and
 # systemd-analyze checks the service unit. The MQTT upstream links
 # libmosquitto; its tests start mosquitto brokers (with passwords made by
-# mosquitto_passwd and certificates made by openssl).
+# mosquitto_passwd and certificates made by openssl). The collector's tests start a
+# PostgreSQL 15 server of their own (the postgresql package's service is not
+# used) and the collector talks to it through libpq.
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,7 @@ packages=(
   valgrind
   tshark systemd
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  libpq-dev postgresql-15
 )
 
 missing=()
