@@ -25,7 +25,7 @@ TEST(ToolHeldBreakIn, refused_for_over_a_minute_it_ends_as_one_break_in_row)
 {
     e2e::ScratchDir dir;
     e2e::Plugin();   // the table is made through the schema catalog it fills
-    velta36cli::EnsureEventDatabase();
+    velta36site::EnsureEventDatabase();
     velta36test::RawDatabase("ZRMDevice.db")
         .exec("CREATE TRIGGER refuse_break_ins BEFORE INSERT ON velta36_event WHEN NEW.EventType = 14 "
               "BEGIN SELECT RAISE(ABORT, 'break-ins refused by the test'); END");
@@ -73,7 +73,7 @@ TEST(ToolHeldBreakIn, refused_for_over_a_minute_it_ends_as_one_break_in_row)
     EXPECT_EQ(tool.interrupt(), 0) << e2e::ReadFile("tool.err");
     EXPECT_EQ(e2e::Count(out(), "front: events not stored ("), 1u) << out();
 
-    const std::vector<velta36cli::StoredEvent> rows = e2e::StoredRows();
+    const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].readerChannel, 1);
     EXPECT_EQ(rows[0].eventType, 14);
