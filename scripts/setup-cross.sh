@@ -79,8 +79,10 @@ for _ in 1 2 3 4 5 6 7 8; do
   new=$(grep -oE "Depends: [a-z0-9.+-]+(:$cross_arch)?" <<<"$out" | awk '{print $2}' | sed "s/:$cross_arch\$//" | sort -u || true)
   [ -n "$new" ] || { echo "$out" >&2; exit 1; }
   progress=0
+  # A name without a version of its own (libc-dev, provided by libc6-dev)
+  # is skipped; the real package behind it is named in the same output.
   for p in $new; do
-    if [ -z "${seen[$p]:-}" ]; then pin "$p"; progress=1; fi
+    if [ -z "${seen[$p]:-}" ] && pin "$p" 2>/dev/null; then progress=1; fi
   done
   [ "$progress" -eq 1 ] || { echo "$out" >&2; exit 1; }
 done
