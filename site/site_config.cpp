@@ -99,7 +99,7 @@ DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single,
 }
 
 std::vector<DeviceSpec> ParseDevices(const std::string& jsonText, const std::string& origin,
-                                     const SiteOptions& defaults)
+                                     const SiteOptions& defaults, Json::Value& mqtt)
 {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
@@ -113,6 +113,12 @@ std::vector<DeviceSpec> ParseDevices(const std::string& jsonText, const std::str
                 c = ' ';
         }
         throw InputError(origin + ": not valid JSON: " + first);
+    }
+    if (root.isObject() && root.isMember("mqtt")) {
+        mqtt = root["mqtt"];
+        if (!mqtt.isObject())
+            throw InputError(origin + ": \"mqtt\" must be an object");
+        root.removeMember("mqtt");   // not a device's setting
     }
     const Json::Value* list = nullptr;
     if (root.isArray())
@@ -181,14 +187,14 @@ SiteConfig ReadSiteConfig(const SiteOptions& options)
 {
     SiteConfig config;
     if (!options.config) {
-        config.devices = ParseDevices("{}", "the command line", options);
+        config.devices = ParseDevices("{}", "the command line", options, config.mqtt);
     } else {
         std::ifstream in(*options.config);
         if (!in)
             throw InputError("cannot read the configuration " + *options.config);
         std::ostringstream text;
         text << in.rdbuf();
-        config.devices = ParseDevices(text.str(), *options.config, options);
+        config.devices = ParseDevices(text.str(), *options.config, options, config.mqtt);
     }
     config.lines = GroupByLine(config.devices);
     config.dir = Absolute(options.dir);

@@ -3,7 +3,8 @@
 // the plug-in, the capture, and how the lines are polled.
 //
 // A configuration file holds one device's JSON configuration, a list of
-// them, or {"devices": [...]}. Each device keeps its whole JSON object,
+// them, or {"devices": [...]}; an object at the root may also carry the
+// site's "mqtt" object (its keys are the upstream's, upstream/settings.h). Each device keeps its whole JSON object,
 // which the plug-in reads in InitSetting; the host's keys "address",
 // "baud" and "data_id" are filled in here. Every path is made absolute
 // when the configuration is read, so the site may change its working
@@ -67,6 +68,8 @@ struct SiteConfig {
     // Whether the site follows the event table and tells listeners of
     // every row stored while it runs.
     bool streamEvents = true;
+    // The root object's "mqtt" object as written; null when there is none.
+    Json::Value mqtt;
 };
 
 // Throws InputError with one line on bad input: a file that cannot be
