@@ -2,37 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include <json/json.h>
 
 #include "event_names.h"
 
 namespace velta36cli {
-
-std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
-                      const std::vector<unsigned char>& bytes)
-{
-    const auto sinceEpoch = when.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    std::tm local{};
-    localtime_r(&whole, &local);
-    char stamp[32];
-    std::snprintf(stamp, sizeof(stamp), "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis.count()));
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        char pair[4];
-        std::snprintf(pair, sizeof(pair), "%02X ", byte);
-        hex += pair;
-    }
-    if (!hex.empty())
-        hex.pop_back();
-    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" +
-           PrintableAscii(std::string(bytes.begin(), bytes.end())) + "|";
-}
 
 std::string PrintableAscii(const std::string& bytes)
 {

@@ -1,8 +1,7 @@
-// Text the tool prints: trace lines, event lines, door states.
+// Text the tool prints: event lines and tables, door states.
 #ifndef VELTA36_CLI_OUTPUT_FORMAT_H
 #define VELTA36_CLI_OUTPUT_FORMAT_H
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,11 +12,6 @@
 #include "event_database.h"
 
 namespace velta36cli {
-
-// "14:07:05.123 dev1 -> 40 30 7B 30 30 37 3B 2F  |@0{007;/|"; direction
-// "->" for sent, "<-" for received; bytes outside printable ASCII show as '.'.
-std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
-                      const std::vector<unsigned char>& bytes);
 
 // The bytes as ASCII, '.' for anything outside printable ASCII.
 std::string PrintableAscii(const std::string& bytes);
