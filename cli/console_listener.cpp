@@ -31,6 +31,8 @@ void ConsoleListener::onDatabaseFault(const velta36site::DeviceIdentity& device,
 
 void ConsoleListener::onTraffic(const refhost::TraceRecord& record)
 {
+    if (!trace_)
+        return;
     for (const std::string& line : frames_.add(record))
         console_.line(line);
 }

@@ -63,6 +63,9 @@ struct SiteConfig {
     std::vector<std::string> pluginCandidates;   // of these (absolute) that exists
     std::optional<UserPath> capture;
     bool trace = false;
+    // Listeners hear every chunk on the lines (onTraffic) even without the
+    // trace: for figures drawn from the frames (repeats, left-out openings).
+    bool watchLines = false;
     refhost::Rs485Settings rs485;
     refhost::Scheduler::Options schedule;
     // Whether the site follows the event table and tells listeners of

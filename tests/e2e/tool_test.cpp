@@ -137,6 +137,30 @@ TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
     std::filesystem::current_path("..");
 }
 
+// A "v0" lost on the line: the controller sends the stored batch again and
+// the plug-in stores it again. The summary counts exactly those rows.
+TEST_F(Tool, SummaryCountsRowsStoredAgainAfterALostAcknowledgement)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 1;
+    setup.events = e2e::IndependentEvents(73, 60);
+    setup.faults.loseCommand = 0.2;
+    setup.faultSeed = 5;
+    e2e::SimLine sim({setup});
+    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"baud\": 115200}";
+    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "25"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(sim.drained()) << run.out;
+    const uint64_t again =
+        sim.with(1, [](velta36sim::SimulatedController& c) { return c.controller().Counts().resentAfterLostAck; });
+    ASSERT_GT(again, 0u) << "the seed loses no \"v0\"";
+    EXPECT_EQ(e2e::StoredRows().size(), 60u + again);
+    EXPECT_NE(run.out.find("front: " + std::to_string(again) + " rows stored again: the controller missed \"v0\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("door openings not stored"), std::string::npos) << run.out;
+}
+
 TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
 {
     e2e::ControllerSetup setup;
