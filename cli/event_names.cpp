@@ -52,6 +52,8 @@ std::string EventTypeName(int64_t type, const std::string& reason)
         return "granted out";
     case 3:
         return "exit button";
+    case 6:
+        return "card, no direction";
     case 5:
         return "door opened";   // after an access: no alarm, no reason
     case 9:
