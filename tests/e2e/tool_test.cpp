@@ -46,7 +46,7 @@ std::map<std::string, double> ReadMetrics(const std::string& text)
 TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
     std::ofstream("bad.json") << "{\"appSetting\": ";
-    std::ofstream("list.json") << "[{\"address\": 1}, {\"address\": 1}]";
+    std::ofstream("list.json") << "[{\"port\": \"/dev/ttyS9\", \"address\": 1}, {\"port\": \"/dev/ttyS9\", \"address\": 1}]";
     const std::vector<std::vector<std::string>> cases = {
         {"run", "--no-such-option"},
         {"run", "--config", "bad.json"},
@@ -98,6 +98,16 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
     EXPECT_FALSE(std::filesystem::exists("never"));
     EXPECT_FALSE(std::filesystem::exists("ZRMDevice.db"));
     EXPECT_FALSE(std::filesystem::exists("no-such-folder"));
+
+    // A misspelled key is refused, with the key meant, before the line opens
+    // (the port here does not exist), by the control commands as by run.
+    std::ofstream("typo.json") << "{\"port\": \"/dev/no-such-tty\",\n \"adress\": 3}";
+    for (const char* command : {"run", "configure"}) {
+        const ToolResult typo = RunTool({command, "--config", "typo.json", "--dir", "never"});
+        EXPECT_EQ(typo.status, 2) << command;
+        EXPECT_EQ(typo.err, "velta36: typo.json, line 2: unknown key \"adress\" (did you mean \"address\"?)\n")
+            << command;
+    }
 }
 
 TEST_F(Tool, MissingPortIsReportedWithoutACrash)
