@@ -134,8 +134,9 @@ TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
     std::vector<std::string> listed;
     for (std::string line; std::getline(lines, line);)
         listed.push_back(line);
-    ASSERT_EQ(listed.size(), 10u);
-    for (std::size_t i = 1; i < listed.size(); ++i)
+    ASSERT_EQ(listed.size(), 1u + 10u);   // the header, then the rows
+    EXPECT_EQ(listed[0].rfind("time ", 0), 0u) << listed[0];
+    for (std::size_t i = 2; i < listed.size(); ++i)
         EXPECT_GE(listed[i - 1].substr(0, 19), listed[i].substr(0, 19));
 
     // A second run finds the table and leaves the stored rows alone.
