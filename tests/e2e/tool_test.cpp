@@ -172,6 +172,30 @@ TEST_F(Tool, SummaryCountsRowsStoredAgainAfterALostAcknowledgement)
     EXPECT_EQ(run.out.find("door openings not stored"), std::string::npos) << run.out;
 }
 
+// --trace on a line whose replies come in chunks: one line per whole frame
+// (each received one ends its frame), the plug-in's lines marked.
+TEST_F(Tool, TraceShowsWholeFramesAndMarksThePluginsLines)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 1;
+    setup.events = e2e::IndependentEvents(29, 12);
+    setup.faults.splitReply = 1;
+    e2e::SimLine sim({setup});
+    const ToolResult run = RunTool({"run", "--port", sim.path(), "--address", "1", "--rounds", "1", "--trace"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::size_t received = 0, plugin = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(" <- ") != std::string::npos) {
+            ++received;
+            EXPECT_EQ(line.back(), '/') << line;
+        }
+        plugin += line.rfind("plug-in: tm_year:", 0) == 0;
+    }
+    EXPECT_EQ(plugin, 12u) << run.out;   // one time line per record decoded
+    EXPECT_GE(received, 4u) << run.out;  // clock, status, two event replies, acknowledgements
+}
+
 TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
 {
     e2e::ControllerSetup setup;
