@@ -38,6 +38,8 @@ struct EventsOptions {
     std::optional<std::string> card;
     std::vector<int32_t> channels;
     std::vector<int32_t> types;
+    std::vector<std::string> devices;    // data ids, or names given by the configuration
+    std::optional<std::string> config;   // the site's configuration: the devices' names
 };
 
 struct SimulateOptions {

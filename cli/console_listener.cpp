@@ -5,7 +5,7 @@
 namespace velta36cli {
 
 ConsoleListener::ConsoleListener(Console& console, const velta36site::Site& site)
-    : console_(console), several_(site.devices().size() > 1)
+    : console_(console), several_(site.devices().size() > 1), trace_(site.config().trace)
 {
 }
 
@@ -31,13 +31,23 @@ void ConsoleListener::onDatabaseFault(const velta36site::DeviceIdentity& device,
 
 void ConsoleListener::onTraffic(const refhost::TraceRecord& record)
 {
-    console_.line(TraceLine(record.when, record.device, record.direction == refhost::TraceRecord::Direction::Sent,
-                            record.bytes));
+    if (!trace_)
+        return;
+    for (const std::string& line : frames_.add(record))
+        console_.line(line);
 }
 
-void ConsoleListener::onPluginLog(const velta36site::DeviceIdentity&, const std::string& line)
+void ConsoleListener::onRoundTimedOut(const velta36site::DeviceIdentity& device)
 {
-    console_.line(line);
+    if (!trace_)
+        return;
+    for (const std::string& line : frames_.timedOut(device.name, std::chrono::system_clock::now()))
+        console_.line(line);
+}
+
+void ConsoleListener::onPluginLog(const velta36site::DeviceIdentity& device, const std::string& line)
+{
+    console_.line((several_ ? "plug-in " + device.name + ": " : std::string("plug-in: ")) + line);
 }
 
 void ConsoleListener::onCaptureStopped(const std::string& why)

@@ -1,7 +1,8 @@
 // What `run` prints while the site runs: each event as it lands in the
 // database, door states when they change, one line when a device's events
 // stop being stored and one when they are stored again, and with --trace
-// every chunk on the lines and the plug-in's own lines.
+// every frame on the lines (trace_frames.h), the timeouts, and the
+// plug-in's own lines after "plug-in: ".
 #ifndef VELTA36_CLI_CONSOLE_LISTENER_H
 #define VELTA36_CLI_CONSOLE_LISTENER_H
 
@@ -10,6 +11,7 @@
 #include "console.h"
 #include "site.h"
 #include "site_listener.h"
+#include "trace_frames.h"
 
 namespace velta36cli {
 
@@ -21,6 +23,7 @@ public:
     void onDoorsChanged(const velta36site::DeviceIdentity& device, const velta36site::DoorStates& doors) override;
     void onDatabaseFault(const velta36site::DeviceIdentity& device, const refhost::DatabaseHealth& health) override;
     void onTraffic(const refhost::TraceRecord& record) override;
+    void onRoundTimedOut(const velta36site::DeviceIdentity& device) override;
     void onPluginLog(const velta36site::DeviceIdentity& device, const std::string& line) override;
     void onCaptureStopped(const std::string& why) override;
 
@@ -30,6 +33,8 @@ public:
 private:
     Console& console_;
     bool several_;
+    bool trace_;
+    TraceFrames frames_;
     uint64_t printed_ = 0;
 };
 

@@ -1,7 +1,10 @@
 // velta36 events: the stored events, newest first, straight from SQLite, as
-// a table for reading or as CSV or JSON lines for other systems. Every
+// a table for reading (with a header, the device and the event type's name)
+// or as CSV or JSON lines for other systems; --config names the devices. Every
 // option is checked before the database is opened, so bad input prints
 // one line and nothing else.
+#include <map>
+
 #include "commands.h"
 #include "event_database.h"
 #include "output_format.h"
@@ -34,6 +37,36 @@ std::optional<std::string> TimeOption(const char* option, const std::optional<st
     return time;
 }
 
+// The configuration's devices by data id; none without --config.
+std::map<int64_t, std::string> DeviceNames(const std::optional<std::string>& config)
+{
+    std::map<int64_t, std::string> names;
+    if (!config)
+        return names;
+    velta36site::SiteOptions options;
+    options.config = config;
+    for (const velta36site::DeviceSpec& device : velta36site::ReadSiteConfig(options).devices)
+        names[device.identity.dataId] = device.identity.name;
+    return names;
+}
+
+// --device: a data id, or a device's name in the configuration.
+int64_t DeviceOption(const std::string& value, const std::map<int64_t, std::string>& names,
+                     const std::optional<std::string>& config)
+{
+    if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos && value.size() < 10)
+        return std::stoll(value);
+    std::string known;
+    for (const auto& device : names) {
+        if (device.second == value)
+            return device.first;
+        known += (known.empty() ? "" : ", ") + device.second;
+    }
+    if (!config)
+        throw InputError("--device \"" + value + "\" is not a data id (a device's name needs --config)");
+    throw InputError("--device \"" + value + "\" is not a device of " + *config + " (" + known + ")");
+}
+
 }  // namespace
 
 int EventsCommand(const EventsOptions& options, Console& console)
@@ -62,20 +95,28 @@ int EventsCommand(const EventsOptions& options, Console& console)
         filter.types.push_back(type);
     }
 
+    const std::map<int64_t, std::string> names = DeviceNames(options.config);
+    for (const std::string& device : options.devices)
+        filter.dataIds.push_back(DeviceOption(device, names, options.config));
+    auto nameOf = [&names](int64_t dataId) {
+        const auto found = names.find(dataId);
+        return found == names.end() ? std::string() : found->second;
+    };
+
     EventReader reader(options.dir + "/" + velta36site::kDatabaseFile);
     const std::vector<StoredEvent> rows = reader.newest(filter);
     if (options.format == "csv") {
         console.line(EventCsvHeader());
         for (const StoredEvent& row : rows)
-            console.line(EventCsvLine(row));
+            console.line(EventCsvLine(row, nameOf(row.dataId)));
     } else if (options.format == "json") {
         for (const StoredEvent& row : rows)
-            console.line(EventJsonLine(row));
+            console.line(EventJsonLine(row, nameOf(row.dataId)));
+    } else if (rows.empty()) {
+        console.line("no events");
     } else {
-        for (const StoredEvent& row : rows)
-            console.line(EventLine(row));
-        if (rows.empty())
-            console.line("no events");
+        for (const std::string& line : EventTable(rows, nameOf))
+            console.line(line);
     }
     return kExitOk;
 }

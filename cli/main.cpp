@@ -99,6 +99,9 @@ int main(int argc, char** argv)
     eventsCommand->add_option("--card", events.card, "only events of this card number (8 characters)");
     eventsCommand->add_option("--channel", events.channels, "only events of this channel, 0 to 4 (repeatable)");
     eventsCommand->add_option("--type", events.types, "only events of this type code (repeatable)");
+    eventsCommand->add_option("--device", events.devices,
+                              "only events of this device: data id, or name with --config (repeatable)");
+    eventsCommand->add_option("--config", events.config, "the site's configuration, for the devices' names");
 
     SimulateOptions simulate;
     CLI::App* simulateCommand =

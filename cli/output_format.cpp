@@ -1,35 +1,13 @@
 #include "output_format.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include <json/json.h>
 
-namespace velta36cli {
+#include "event_names.h"
 
-std::string TraceLine(std::chrono::system_clock::time_point when, const std::string& device, bool sent,
-                      const std::vector<unsigned char>& bytes)
-{
-    const auto sinceEpoch = when.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    std::tm local{};
-    localtime_r(&whole, &local);
-    char stamp[32];
-    std::snprintf(stamp, sizeof(stamp), "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis.count()));
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        char pair[4];
-        std::snprintf(pair, sizeof(pair), "%02X ", byte);
-        hex += pair;
-    }
-    if (!hex.empty())
-        hex.pop_back();
-    return std::string(stamp) + " " + device + (sent ? " -> " : " <- ") + hex + "  |" +
-           PrintableAscii(std::string(bytes.begin(), bytes.end())) + "|";
-}
+namespace velta36cli {
 
 std::string PrintableAscii(const std::string& bytes)
 {
@@ -51,9 +29,54 @@ std::string EventLine(const velta36site::StoredEvent& event)
     return std::string(head) + (event.reason.empty() ? "-" : event.reason);
 }
 
+namespace {
+
+// Columns are measured in characters (UTF-8 sequences count once), so
+// reasons in Chinese line up as well as names do.
+std::size_t Width(const std::string& text)
+{
+    std::size_t width = 0;
+    for (char c : text)
+        width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return width;
+}
+
+std::string Padded(const std::string& text, std::size_t width)
+{
+    return text + std::string(width > Width(text) ? width - Width(text) : 0, ' ');
+}
+
+}  // namespace
+
+std::vector<std::string> EventTable(const std::vector<velta36site::StoredEvent>& rows,
+                                    const std::function<std::string(int64_t dataId)>& deviceName)
+{
+    std::vector<std::vector<std::string>> cells{{"time", "device", "ch", "event", "card", "reason"}};
+    for (const velta36site::StoredEvent& row : rows) {
+        const std::string name = deviceName(row.dataId);
+        cells.push_back({row.eventTime.value_or("(no time)"),
+                         std::to_string(row.dataId) + (name.empty() ? "" : " " + name),
+                         std::to_string(row.readerChannel), EventTypeName(row.eventType, row.reason),
+                         PrintableAscii(row.cardNo), row.reason.empty() ? "-" : row.reason});
+    }
+    std::vector<std::size_t> widths(cells[0].size(), 0);
+    for (const std::vector<std::string>& line : cells) {
+        for (std::size_t i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], Width(line[i]));
+    }
+    std::vector<std::string> lines;
+    for (const std::vector<std::string>& line : cells) {
+        std::string text;
+        for (std::size_t i = 0; i + 1 < line.size(); ++i)
+            text += Padded(line[i], widths[i]) + "  ";
+        lines.push_back(text + line.back());
+    }
+    return lines;
+}
+
 std::string EventCsvHeader()
 {
-    return "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason";
+    return "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason,Device,TypeName";
 }
 
 namespace {
@@ -70,14 +93,15 @@ std::string CsvField(const std::string& text)
 
 }  // namespace
 
-std::string EventCsvLine(const velta36site::StoredEvent& event)
+std::string EventCsvLine(const velta36site::StoredEvent& event, const std::string& device)
 {
     return std::to_string(event.id) + "," + std::to_string(event.dataId) + "," +
            CsvField(event.eventTime.value_or("")) + "," + std::to_string(event.readerChannel) + "," +
-           std::to_string(event.eventType) + "," + CsvField(event.cardNo) + "," + CsvField(event.reason);
+           std::to_string(event.eventType) + "," + CsvField(event.cardNo) + "," + CsvField(event.reason) + "," +
+           CsvField(device) + "," + CsvField(EventTypeName(event.eventType, event.reason));
 }
 
-std::string EventJsonLine(const velta36site::StoredEvent& event)
+std::string EventJsonLine(const velta36site::StoredEvent& event, const std::string& device)
 {
     Json::Value row(Json::objectValue);
     row["id"] = static_cast<Json::Int64>(event.id);
@@ -87,6 +111,8 @@ std::string EventJsonLine(const velta36site::StoredEvent& event)
     row["EventType"] = static_cast<Json::Int64>(event.eventType);
     row["CardNo"] = event.cardNo;
     row["Reason"] = event.reason;
+    row["Device"] = device.empty() ? Json::Value() : Json::Value(device);
+    row["TypeName"] = EventTypeName(event.eventType, event.reason);
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
     writer["emitUTF8"] = false;

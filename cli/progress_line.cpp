@@ -1,5 +1,7 @@
 #include "progress_line.h"
 
+#include <cstdio>
+
 namespace velta36cli {
 
 namespace {
@@ -16,7 +18,8 @@ ProgressLine::ProgressLine(Console& console, const velta36site::Site& site, std:
 
 void ProgressLine::onEventStored(const velta36site::DeviceIdentity&, const velta36site::StoredEvent&)
 {
-    ++stored_;
+    if (stored_++ == 0)
+        firstAt_ = std::chrono::steady_clock::now();
     behind_ = true;
     if (std::chrono::steady_clock::now() - shownAt_ >= kProgressEvery)
         show();
@@ -38,10 +41,27 @@ void ProgressLine::show()
     std::string text = "draining: " + std::to_string(stored_) + " events stored";
     if (seeded_)
         text += " of " + std::to_string(*seeded_);
-    text += ", " + std::to_string(rounds) + " rounds";
+    text += ", " + std::to_string(rounds) + " rounds" + rateText(std::chrono::steady_clock::now());
     console_.progress(text);
     shownAt_ = std::chrono::steady_clock::now();
     behind_ = false;
+}
+
+// ", 85 events/s, about 4 s left"; nothing until a rate can be told.
+std::string ProgressLine::rateText(std::chrono::steady_clock::time_point now) const
+{
+    const double seconds = std::chrono::duration<double>(now - firstAt_).count();
+    if (stored_ < 2 || seconds < 0.5)
+        return "";
+    const double rate = static_cast<double>(stored_ - 1) / seconds;
+    char text[80];
+    std::snprintf(text, sizeof(text), ", %.0f events/s", rate);
+    std::string line = text;
+    if (seeded_ && *seeded_ > stored_ && rate > 0) {
+        std::snprintf(text, sizeof(text), ", about %.0f s left", static_cast<double>(*seeded_ - stored_) / rate);
+        line += text;
+    }
+    return line;
 }
 
 }  // namespace velta36cli

@@ -10,6 +10,7 @@
 #include "built_in_line.h"
 #include "commands.h"
 #include "console_listener.h"
+#include "line_tally.h"
 #include "open_site.h"
 #include "output_format.h"
 #include "progress_line.h"
@@ -20,7 +21,8 @@ namespace velta36cli {
 
 namespace {
 
-void PrintSummary(const velta36site::Site& site, Console& console, uint64_t stored, double seconds)
+void PrintSummary(const velta36site::Site& site, Console& console, uint64_t stored, double seconds,
+                  const LineTally& tally)
 {
     const std::vector<velta36site::DeviceStatus> status = site.status();
     for (std::size_t i = 0; i < status.size(); ++i) {
@@ -30,6 +32,14 @@ void PrintSummary(const velta36site::Site& site, Console& console, uint64_t stor
                      " rounds completed of " + std::to_string(device.roundsStarted) + ", " +
                      std::to_string(device.timeouts) + " timed out; " +
                      DoorStatesText(identity.doors, status[i].doors));
+        const LineTally::Counts counts = tally.counts(identity.name);
+        if (counts.storedAgain > 0)
+            console.line(identity.name + ": " + std::to_string(counts.storedAgain) +
+                         " rows stored again: the controller missed \"v0\" and sent a stored batch again");
+        if (counts.openingsLeftOut > 0)
+            console.line(identity.name + ": " + std::to_string(counts.openingsLeftOut) +
+                         " door openings not stored: the alarm rule leaves out a door open since over a minute"
+                         " and one opened during an alarm");
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof(elapsed), "%.1f", seconds);
@@ -49,6 +59,7 @@ int RunCommand(const RunOptions& options, Console& console)
     velta36site::SiteConfig config = velta36site::ReadSiteConfig(options.line);
     config.schedule.maxRounds = options.rounds;
     config.schedule.interval = std::chrono::milliseconds(static_cast<int64_t>(options.intervalSeconds * 1000));
+    config.watchLines = true;   // for the summary's repeats and left-out openings
 
     // A simulated controller has a known end: once nothing is left on it.
     // A real one is polled until interrupted (or for --rounds).
@@ -61,8 +72,10 @@ int RunCommand(const RunOptions& options, Console& console)
     ProgressLine progress(console, site,
                           builtIn.simulator() ? std::optional<uint64_t>(builtIn.simulator()->eventsSeeded())
                                               : std::nullopt);
+    LineTally tally;
     site.addListener(printer);
     site.addListener(progress);
+    site.addListener(tally);
     std::unique_ptr<RunMetrics> metrics;
     if (metricsFile) {
         metrics.reset(new RunMetrics(*metricsFile, site, console));
@@ -102,7 +115,7 @@ int RunCommand(const RunOptions& options, Console& console)
         metrics->update(true);
     console.clearProgress();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    PrintSummary(site, console, printer.printed(), seconds);
+    PrintSummary(site, console, printer.printed(), seconds, tally);
     int status = kExitOk;
     for (const std::string& error : site.errors()) {
         console.error(error);

@@ -191,6 +191,7 @@ std::vector<StoredEvent> EventReader::newest(const EventFilter& filter)
     };
     anyOf("ReaderChannel", filter.channels);
     anyOf("EventType", filter.types);
+    anyOf("data_id", filter.dataIds);
     numbers.push_back(filter.limit);
     // Events of one batch share a minute; the id keeps their order.
     sql += " ORDER BY \"EventTime\" IS NULL, \"EventTime\" DESC, \"id\" DESC LIMIT ?" +

@@ -47,6 +47,7 @@ struct EventFilter {
     std::optional<std::string> cardNo;
     std::vector<int64_t> channels;      // any of them; empty: all
     std::vector<int64_t> types;         // likewise
+    std::vector<int64_t> dataIds;       // likewise
 };
 
 // Read-only access; waits up to about busyWaitMs instead of failing while

@@ -121,7 +121,7 @@ Site::Site(SiteConfig config)
             tell([&](SiteListener& listener) { listener.onDatabaseFault(devices_[device], health); });
         });
     });
-    if (config_.trace || config_.capture)
+    if (config_.trace || config_.capture || config_.watchLines)
         scheduler_->setTraceObserver([this](const refhost::TraceRecord& record) { onTrace(record); });
 }
 
@@ -395,7 +395,7 @@ void Site::onTrace(const refhost::TraceRecord& record)
                          record.bytes.data(), record.bytes.size(),
                          note != captureNotes_.end() ? note->second : record.device);
     }
-    if (config_.trace)
+    if (config_.trace || config_.watchLines)
         notices_.post([this, record] { tell([&](SiteListener& listener) { listener.onTraffic(record); }); });
 }
 

@@ -6,8 +6,10 @@
 #include <memory>
 #include <sstream>
 
+#include "config_keys.h"
 #include "input_error.h"
 #include "plugin_path.h"
+#include "strict_json.h"
 #include "refhost/line_frames.h"
 
 namespace velta36site {
@@ -30,12 +32,61 @@ std::optional<int32_t> ReadInteger(const Json::Value& object, const char* key, c
     return static_cast<int32_t>(number);
 }
 
-DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single, const SiteOptions& defaults,
-                      const std::string& origin)
+// The file's text, for the line a key stands on; empty for the command
+// line's defaults, which have no file.
+struct Source {
+    std::string origin;
+    std::string text;
+};
+
+// Every member of `object` must be a key of `place`; a misspelled one is
+// named with its line and the key meant. `hints`: where else to look for
+// the key meant.
+void CheckKeys(const Json::Value& object, ConfigPlace place, const std::vector<ConfigPlace>& hints,
+               const std::string& where, const std::string& inside, const Source& source)
 {
+    for (const std::string& name : object.getMemberNames()) {
+        if (IsConfigKey(place, name))
+            continue;
+        const int line = LineOfMember(source.text, object, name);
+        std::vector<ConfigPlace> places{place};
+        places.insert(places.end(), hints.begin(), hints.end());
+        const std::string hint = SuggestConfigKey(places, name);
+        throw InputError(where + (line > 0 ? ", line " + std::to_string(line) : std::string()) +
+                         ": unknown key \"" + name + "\"" + inside + (hint.empty() ? "" : " (" + hint + ")"));
+    }
+}
+
+void CheckSettingKeys(const Json::Value& device, const std::string& where, const Source& source)
+{
+    const Json::Value& app = device["appSetting"];
+    if (app.isObject())
+        CheckKeys(app, ConfigPlace::AppSetting, {ConfigPlace::Device}, where, " in \"appSetting\"", source);
+    const Json::Value& thresholds = device["thresholdSetting"];
+    if (!thresholds.isObject())
+        return;
+    for (const std::string& signal : thresholds.getMemberNames()) {
+        const Json::Value& entry = thresholds[signal];
+        const std::string inside = " in \"thresholdSetting\" \"" + signal + "\"";
+        if (!entry.isObject()) {
+            const int line = LineOfMember(source.text, thresholds, signal);
+            throw InputError(where + (line > 0 ? ", line " + std::to_string(line) : std::string()) + ": \"" +
+                             signal + "\" of \"thresholdSetting\" must be an object");
+        }
+        CheckKeys(entry, ConfigPlace::Signal, {}, where, inside, source);
+    }
+}
+
+DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single, const SiteOptions& defaults,
+                      const Source& source)
+{
+    const std::string& origin = source.origin;
     const std::string where = single ? origin : origin + ", device " + std::to_string(place + 1);
     if (!object.isObject())
         throw InputError(where + ": a device's configuration must be a JSON object");
+    // A single device's object stands at the root, beside "mqtt".
+    CheckKeys(object, ConfigPlace::Device, {ConfigPlace::Root}, where, "", source);
+    CheckSettingKeys(object, where, source);
     DeviceSpec spec;
     spec.settings = object;
     DeviceIdentity& device = spec.identity;
@@ -52,13 +103,20 @@ DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single,
     };
     device.address = pick(defaults.address, ReadInteger(object, "address", where), 0);
     device.baud = pick(defaults.baud, ReadInteger(object, "baud", where), 9600);
+    // In a file every device names its line: a device left without one
+    // once polled the built-in simulated controller, and its made-up events
+    // went into the site's database. The simulator is asked for by name.
     const Json::Value& port = object["port"];
     if (!port.isNull() && !port.isString())
-        throw InputError(where + ": \"port\" must be a device path");
+        throw InputError(where + ": \"port\" must be a device path, or \"simulator\"");
+    if (port.isString() && port.asString().empty())
+        throw InputError(where + ": \"port\" is empty (a device path, or \"simulator\")");
+    if (!source.text.empty() && port.isNull() && !defaults.port)
+        throw InputError(where + ": \"port\" is missing (a device path, or \"simulator\")");
     if (single && defaults.port)
         device.port = *defaults.port;
     else if (port.isString())
-        device.port = port.asString();
+        device.port = port.asString() == kSimulatorPort ? std::string() : port.asString();
     else if (defaults.port)
         device.port = *defaults.port;
 
@@ -93,27 +151,18 @@ DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single,
     spec.settings["baud"] = device.baud;
     spec.settings["data_id"] = id;
     const Json::Value& name = object["name"];
+    if (!name.isNull() && !name.isString())
+        throw InputError(where + ": \"name\" must be a text");
     device.name = name.isString() ? name.asString() : "device " + std::to_string(place + 1);
     spec.settings.removeMember("port");
     return spec;
 }
 
-std::vector<DeviceSpec> ParseDevices(const std::string& jsonText, const std::string& origin,
-                                     const SiteOptions& defaults, Json::Value& mqtt)
+// source.text empty: no file, the command line's defaults alone.
+std::vector<DeviceSpec> ParseDevices(const Source& source, const SiteOptions& defaults, Json::Value& mqtt)
 {
-    Json::CharReaderBuilder builder;
-    builder["collectComments"] = false;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    std::string errors;
-    if (!reader->parse(jsonText.data(), jsonText.data() + jsonText.size(), &root, &errors)) {
-        std::string first = errors.substr(0, errors.find('\n', errors.find('\n') + 1));
-        for (char& c : first) {
-            if (c == '\n')
-                c = ' ';
-        }
-        throw InputError(origin + ": not valid JSON: " + first);
-    }
+    const std::string& origin = source.origin;
+    Json::Value root = source.text.empty() ? Json::Value(Json::objectValue) : ParseStrictJson(source.text, origin);
     if (root.isObject() && root.isMember("mqtt")) {
         mqtt = root["mqtt"];
         if (!mqtt.isObject())
@@ -129,10 +178,12 @@ std::vector<DeviceSpec> ParseDevices(const std::string& jsonText, const std::str
     if (list) {
         if (!list->isArray() || list->empty())
             throw InputError(origin + ": \"devices\" must be a non-empty list");
+        if (root.isObject())
+            CheckKeys(root, ConfigPlace::Root, {ConfigPlace::Device}, origin, " at the root", source);
         for (Json::ArrayIndex i = 0; i < list->size(); ++i)
-            devices.push_back(ReadDevice((*list)[i], i, false, defaults, origin));
+            devices.push_back(ReadDevice((*list)[i], i, false, defaults, source));
     } else {
-        devices.push_back(ReadDevice(root, 0, true, defaults, origin));
+        devices.push_back(ReadDevice(root, 0, true, defaults, source));
     }
     return devices;
 }
@@ -187,14 +238,16 @@ SiteConfig ReadSiteConfig(const SiteOptions& options)
 {
     SiteConfig config;
     if (!options.config) {
-        config.devices = ParseDevices("{}", "the command line", options, config.mqtt);
+        config.devices = ParseDevices(Source{"the command line", ""}, options, config.mqtt);
     } else {
         std::ifstream in(*options.config);
         if (!in)
             throw InputError("cannot read the configuration " + *options.config);
         std::ostringstream text;
         text << in.rdbuf();
-        config.devices = ParseDevices(text.str(), *options.config, options, config.mqtt);
+        if (text.str().empty())
+            throw InputError(*options.config + ": empty (a device's object or a list of them)");
+        config.devices = ParseDevices(Source{*options.config, text.str()}, options, config.mqtt);
     }
     config.lines = GroupByLine(config.devices);
     config.dir = Absolute(options.dir);

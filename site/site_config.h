@@ -63,6 +63,9 @@ struct SiteConfig {
     std::vector<std::string> pluginCandidates;   // of these (absolute) that exists
     std::optional<UserPath> capture;
     bool trace = false;
+    // Listeners hear every chunk on the lines (onTraffic) even without the
+    // trace: for figures drawn from the frames (repeats, left-out openings).
+    bool watchLines = false;
     refhost::Rs485Settings rs485;
     refhost::Scheduler::Options schedule;
     // Whether the site follows the event table and tells listeners of
@@ -72,8 +75,14 @@ struct SiteConfig {
     Json::Value mqtt;
 };
 
+// The "port" that names the built-in simulated controller (a device's
+// port is then empty, as without --port).
+const char* const kSimulatorPort = "simulator";
+
 // Throws InputError with one line on bad input: a file that cannot be
-// read, bad JSON, a bad address or baud rate, two devices at one address
+// read, bad or lax JSON (comments, trailing commas or text, a key twice),
+// an unknown key (with the key meant), a device without its "port", a bad
+// address or baud rate, two devices at one address
 // on one line, one line at two rates.
 SiteConfig ReadSiteConfig(const SiteOptions& options);
 

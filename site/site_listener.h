@@ -64,8 +64,9 @@ public:
                                   const ControlOutcome& outcome);
 
     // Only when the configuration asks for the trace: every chunk written
-    // to or read from a line, and every line the plug-in writes on standard
-    // output while the site runs, in the order they happened.
+    // to or read from a line (also with SiteConfig::watchLines), and every
+    // line the plug-in writes on standard output while the site runs, in
+    // the order they happened.
     virtual void onTraffic(const refhost::TraceRecord& record);
     virtual void onPluginLog(const DeviceIdentity& device, const std::string& line);
 

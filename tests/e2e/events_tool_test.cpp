@@ -78,6 +78,36 @@ TEST_F(ToolEvents, JsonLinesOfOneDayNewestFirst)
     EXPECT_EQ(first["EventType"].asInt64(), 14);
     EXPECT_EQ(first["CardNo"].asString(), "00000000");
     EXPECT_EQ(first["Reason"].asString(), "非法开门");
+    EXPECT_TRUE(first["Device"].isNull());
+    EXPECT_EQ(first["TypeName"].asString(), "door forced");
+}
+
+// The table for people: a header, the device by data id and by the name
+// the site's configuration gives, the type in English; --device narrows
+// by either.
+TEST_F(ToolEvents, TableNamesDevicesAndTypesAndFiltersByDevice)
+{
+    std::ofstream("site.json") << R"({"devices": [{"name": "front", "port": "/dev/ttyS1", "data_id": 101},
+                                                 {"name": "yard", "port": "/dev/ttyS1", "address": 1, "data_id": 102}]})";
+    const ToolResult table = Events({"--config", "site.json", "--device", "yard", "--device", "101", "--limit", "4"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_EQ(table.out,
+              "time                 device     ch  event         card      reason\n"
+              "2024-03-06 00:00:00  101 front  1   unknown card  0:1,\"23   未知卡\n"
+              "2024-03-05 17:30:00  102 yard   1   door forced   00000000  非法开门\n"
+              "2024-03-05 08:00:00  102 yard   0   power on      00000000  控制器上电\n"
+              "2024-03-05 08:00:00  101 front  2   granted out   00001234  刷卡出门成功\n");
+    const ToolResult yard = Events({"--device", "102", "--format", "csv"});
+    EXPECT_EQ(LinesOf(yard.out).size(), 3u) << yard.out;
+    const ToolResult json = Events({"--config", "site.json", "--device", "yard", "--format", "json", "--limit", "1"});
+    EXPECT_NE(json.out.find("\"Device\":\"yard\""), std::string::npos) << json.out;
+
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--device", "yard"},
+                                                 std::vector<std::string>{"--config", "site.json", "--device", "gate"}}) {
+        const ToolResult refused = Events(bad);
+        EXPECT_EQ(refused.status, 2) << refused.out;
+        EXPECT_EQ(LinesOf(refused.err).size(), 1u) << refused.err;
+    }
 }
 
 TEST_F(ToolEvents, CsvOfChannelsAndTypes)
@@ -85,13 +115,13 @@ TEST_F(ToolEvents, CsvOfChannelsAndTypes)
     const ToolResult result = Events({"--format", "csv", "--channel", "1", "--type", "1", "--type", "12"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out,
-              "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason\n"
-              "6,101,2024-03-06 00:00:00,1,12,\"0:1,\"\"23\",未知卡\n"
-              "1,101,2024-03-04 23:59:00,1,1,00001234,刷卡进门成功\n");
+              "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason,Device,TypeName\n"
+              "6,101,2024-03-06 00:00:00,1,12,\"0:1,\"\"23\",未知卡,,unknown card\n"
+              "1,101,2024-03-04 23:59:00,1,1,00001234,刷卡进门成功,,granted in\n");
 
     // A row without a time has an empty field, and comes last.
     const ToolResult buttons = Events({"--format", "csv", "--channel", "3"});
-    EXPECT_EQ(LinesOf(buttons.out).back(), "5,101,,3,3,00000000,按钮出门");
+    EXPECT_EQ(LinesOf(buttons.out).back(), "5,101,,3,3,00000000,按钮出门,,exit button");
 }
 
 TEST_F(ToolEvents, UntilAMinuteTakesInThatMinuteAndCardNarrows)
@@ -99,9 +129,9 @@ TEST_F(ToolEvents, UntilAMinuteTakesInThatMinuteAndCardNarrows)
     const ToolResult result = Events({"--until", "2024-03-05 08:00", "--card", "00001234"});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::vector<std::string> lines = LinesOf(result.out);
-    ASSERT_EQ(lines.size(), 2u) << result.out;
-    EXPECT_EQ(lines[0].substr(0, 19), "2024-03-05 08:00:00");
-    EXPECT_EQ(lines[1].substr(0, 19), "2024-03-04 23:59:00");
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    EXPECT_EQ(lines[1].substr(0, 19), "2024-03-05 08:00:00");
+    EXPECT_EQ(lines[2].substr(0, 19), "2024-03-04 23:59:00");
 }
 
 TEST_F(ToolEvents, TableStopsAtTwentyExportsGiveEveryRow)
@@ -115,7 +145,7 @@ TEST_F(ToolEvents, TableStopsAtTwentyExportsGiveEveryRow)
         ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     }
     sqlite3_close(db);
-    EXPECT_EQ(LinesOf(Events({}).out).size(), 20u);
+    EXPECT_EQ(LinesOf(Events({}).out).size(), 1u + 20u);
     EXPECT_EQ(LinesOf(Events({"--format", "csv"}).out).size(), 1u + 36u);
     EXPECT_EQ(LinesOf(Events({"--format", "json"}).out).size(), 36u);
     EXPECT_EQ(LinesOf(Events({"--format", "json", "--limit", "5"}).out).size(), 5u);

@@ -46,7 +46,7 @@ std::map<std::string, double> ReadMetrics(const std::string& text)
 TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
     std::ofstream("bad.json") << "{\"appSetting\": ";
-    std::ofstream("list.json") << "[{\"address\": 1}, {\"address\": 1}]";
+    std::ofstream("list.json") << "[{\"port\": \"/dev/ttyS9\", \"address\": 1}, {\"port\": \"/dev/ttyS9\", \"address\": 1}]";
     const std::vector<std::vector<std::string>> cases = {
         {"run", "--no-such-option"},
         {"run", "--config", "bad.json"},
@@ -98,6 +98,16 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
     EXPECT_FALSE(std::filesystem::exists("never"));
     EXPECT_FALSE(std::filesystem::exists("ZRMDevice.db"));
     EXPECT_FALSE(std::filesystem::exists("no-such-folder"));
+
+    // A misspelled key is refused, with the key meant, before the line opens
+    // (the port here does not exist), by the control commands as by run.
+    std::ofstream("typo.json") << "{\"port\": \"/dev/no-such-tty\",\n \"adress\": 3}";
+    for (const char* command : {"run", "configure"}) {
+        const ToolResult typo = RunTool({command, "--config", "typo.json", "--dir", "never"});
+        EXPECT_EQ(typo.status, 2) << command;
+        EXPECT_EQ(typo.err, "velta36: typo.json, line 2: unknown key \"adress\" (did you mean \"address\"?)\n")
+            << command;
+    }
 }
 
 TEST_F(Tool, MissingPortIsReportedWithoutACrash)
@@ -124,8 +134,9 @@ TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
     std::vector<std::string> listed;
     for (std::string line; std::getline(lines, line);)
         listed.push_back(line);
-    ASSERT_EQ(listed.size(), 10u);
-    for (std::size_t i = 1; i < listed.size(); ++i)
+    ASSERT_EQ(listed.size(), 1u + 10u);   // the header, then the rows
+    EXPECT_EQ(listed[0].rfind("time ", 0), 0u) << listed[0];
+    for (std::size_t i = 2; i < listed.size(); ++i)
         EXPECT_GE(listed[i - 1].substr(0, 19), listed[i].substr(0, 19));
 
     // A second run finds the table and leaves the stored rows alone.
@@ -135,6 +146,54 @@ TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
     std::filesystem::current_path("demo");
     EXPECT_EQ(e2e::StoredRows().size(), 120u);
     std::filesystem::current_path("..");
+}
+
+// A "v0" lost on the line: the controller sends the stored batch again and
+// the plug-in stores it again. The summary counts exactly those rows.
+TEST_F(Tool, SummaryCountsRowsStoredAgainAfterALostAcknowledgement)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 1;
+    setup.events = e2e::IndependentEvents(73, 60);
+    setup.faults.loseCommand = 0.2;
+    setup.faultSeed = 5;
+    e2e::SimLine sim({setup});
+    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"baud\": 115200}";
+    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "25"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(sim.drained()) << run.out;
+    const uint64_t again =
+        sim.with(1, [](velta36sim::SimulatedController& c) { return c.controller().Counts().resentAfterLostAck; });
+    ASSERT_GT(again, 0u) << "the seed loses no \"v0\"";
+    EXPECT_EQ(e2e::StoredRows().size(), 60u + again);
+    EXPECT_NE(run.out.find("front: " + std::to_string(again) + " rows stored again: the controller missed \"v0\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("door openings not stored"), std::string::npos) << run.out;
+}
+
+// --trace on a line whose replies come in chunks: one line per whole frame
+// (each received one ends its frame), the plug-in's lines marked.
+TEST_F(Tool, TraceShowsWholeFramesAndMarksThePluginsLines)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 1;
+    setup.events = e2e::IndependentEvents(29, 12);
+    setup.faults.splitReply = 1;
+    e2e::SimLine sim({setup});
+    const ToolResult run = RunTool({"run", "--port", sim.path(), "--address", "1", "--rounds", "1", "--trace"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::size_t received = 0, plugin = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(" <- ") != std::string::npos) {
+            ++received;
+            EXPECT_EQ(line.back(), '/') << line;
+        }
+        plugin += line.rfind("plug-in: tm_year:", 0) == 0;
+    }
+    EXPECT_EQ(plugin, 12u) << run.out;   // one time line per record decoded
+    EXPECT_GE(received, 4u) << run.out;  // clock, status, two event replies, acknowledgements
 }
 
 TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)

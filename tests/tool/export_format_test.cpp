@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include "event_database.h"
+#include "event_names.h"
 #include "output_format.h"
 
 namespace {
@@ -25,14 +26,34 @@ velta36site::StoredEvent Row()
 
 TEST(EventExport, CsvQuotesOnlyWhatNeedsIt)
 {
-    EXPECT_EQ(velta36cli::EventCsvHeader(), "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason");
-    EXPECT_EQ(velta36cli::EventCsvLine(Row()), "7,101,2024-03-05 08:01:00,1,1,00001234,刷卡进门成功");
+    EXPECT_EQ(velta36cli::EventCsvHeader(), "id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason,Device,TypeName");
+    EXPECT_EQ(velta36cli::EventCsvLine(Row(), "front, east"),
+              "7,101,2024-03-05 08:01:00,1,1,00001234,刷卡进门成功,\"front, east\",granted in");
 
     velta36site::StoredEvent odd = Row();
     odd.eventTime.reset();
     odd.cardNo = "0:\"1,23";
     odd.reason = "two\nlines";
-    EXPECT_EQ(velta36cli::EventCsvLine(odd), "7,101,,1,1,\"0:\"\"1,23\",\"two\nlines\"");
+    EXPECT_EQ(velta36cli::EventCsvLine(odd), "7,101,,1,1,\"0:\"\"1,23\",\"two\nlines\",,granted in");
+}
+
+// One code stands for several events; the reason tells them apart.
+TEST(EventExport, TypeNamesInEnglish)
+{
+    const struct {
+        int64_t type;
+        std::string reason, name;
+    } cases[] = {
+        {0, "控制器断电", "power off"},      {0, "控制器上电", "power on"},
+        {0, "防尾随限制", "card refused: tailgating"},
+        {5, "", "door opened"},              {9, "告警结束", "alarm end"},
+        {10, "刷卡进门成功", "card in"},     {10, "防反潜限制", "card in refused: anti-passback"},
+        {11, "错误的密码", "card out refused: wrong password"},
+        {12, "未知卡", "unknown card"},      {13, "", "code 13"},
+        {14, "非法开门", "door forced"},     {15, "通行时区限制", "card refused: time zone"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(velta36cli::EventTypeName(c.type, c.reason), c.name) << c.type << " " << c.reason;
 }
 
 TEST(EventExport, JsonLineIsPlainAsciiAndReadsBack)
