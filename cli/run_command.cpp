@@ -14,6 +14,7 @@
 #include "output_format.h"
 #include "progress_line.h"
 #include "run_metrics.h"
+#include "run_upstream.h"
 #include "stop_signals.h"
 
 namespace velta36cli {
@@ -49,6 +50,7 @@ int RunCommand(const RunOptions& options, Console& console)
     velta36site::SiteConfig config = velta36site::ReadSiteConfig(options.line);
     config.schedule.maxRounds = options.rounds;
     config.schedule.interval = std::chrono::milliseconds(static_cast<int64_t>(options.intervalSeconds * 1000));
+    std::unique_ptr<RunUpstream> upstream = RunUpstream::FromSettings(options.mqtt, config.mqtt);
 
     // A simulated controller has a known end: once nothing is left on it.
     // A real one is polled until interrupted (or for --rounds).
@@ -68,6 +70,11 @@ int RunCommand(const RunOptions& options, Console& console)
         metrics.reset(new RunMetrics(*metricsFile, site, console));
         site.addListener(*metrics);
     }
+    if (upstream) {
+        upstream->attach(site, console);
+        if (metrics)
+            metrics->addUpstream([&upstream] { return upstream->metrics(); });
+    }
 
     // The listeners hear the site until it has ended, whatever way this
     // function is left.
@@ -82,6 +89,8 @@ int RunCommand(const RunOptions& options, Console& console)
 
     InstallStopSignals();
     const auto began = std::chrono::steady_clock::now();
+    if (upstream)
+        upstream->start();
     site.start();
     int seenRequests = 0;
     while (!site.finished()) {
@@ -98,6 +107,8 @@ int RunCommand(const RunOptions& options, Console& console)
         }
     }
     site.wait();
+    if (upstream)
+        upstream->stop();
     if (metrics)
         metrics->update(true);
     console.clearProgress();
