@@ -101,8 +101,13 @@ struct RunUpstream::Impl : velta36site::SiteListener {
             return Ready(velta36up::CommandOutcome{false, -1, error.what()});
         }
         std::future<velta36site::ControlOutcome> outcome = site->submit(it->second, request);
-        return std::async(std::launch::async,
-                          [outcome = std::move(outcome)]() mutable { return OutcomeOf(outcome.get()); });
+        return std::async(std::launch::async, [outcome = std::move(outcome)]() mutable {
+            try {
+                return OutcomeOf(outcome.get());
+            } catch (const std::exception& e) {   // a site torn down with the command pending
+                return velta36up::CommandOutcome{false, -1, e.what()};
+            }
+        });
     }
 
     void onEventStored(const velta36site::DeviceIdentity&, const velta36site::StoredEvent&) override
