@@ -11,6 +11,7 @@
 #include "control_request.h"
 #include "refhost/line_frames.h"
 #include "refhost/serial_transport.h"
+#include "run_upstream.h"
 #include "site_config.h"
 
 namespace velta36cli {
@@ -27,6 +28,7 @@ struct RunOptions {
     uint32_t rounds = 0;
     double intervalSeconds = 0;
     std::optional<std::string> metrics;   // the metrics file, kept up to date
+    MqttOptions mqtt;                      // the upstream's command-line settings
 };
 
 struct EventsOptions {

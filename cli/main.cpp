@@ -60,6 +60,9 @@ int main(int argc, char** argv)
         ->check(CLI::NonNegativeNumber);
     runCommand->add_option("--metrics", run.metrics,
                            "keep per-device figures in this file, in the Prometheus text format");
+    runCommand->add_option("--mqtt", run.mqtt.url,
+                           "publish events and door states to this broker, mqtt://host[:port] or mqtts://host[:port]");
+    runCommand->add_option("--site", run.mqtt.site, "the site's name on the broker (default: the host name)");
 
     velta36site::SiteOptions openLine;
     int32_t openDoor = 0;

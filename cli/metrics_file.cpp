@@ -57,9 +57,33 @@ void Metric(std::string& out, const std::vector<DeviceMetrics>& devices, const c
         samples(out, device);
 }
 
+// Site-wide samples, without labels.
+void UpstreamText(std::string& out, const UpstreamMetrics& u)
+{
+    auto sample = [&out](const char* name, const char* type, const char* help, const std::string& value) {
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + name + " " +
+               value + "\n";
+    };
+    sample("velta36_upstream_connected", "gauge", "1 while the upstream is connected to its broker.",
+           u.connected ? "1" : "0");
+    sample("velta36_upstream_published_total", "counter", "Event messages handed to the broker, resends included.",
+           std::to_string(u.published));
+    sample("velta36_upstream_acknowledged_total", "counter", "Event messages the broker acknowledged with success.",
+           std::to_string(u.acknowledged));
+    sample("velta36_upstream_backlog", "gauge", "Stored events the broker has not acknowledged yet.",
+           std::to_string(u.backlog));
+    if (u.lastAckAgeSeconds)
+        sample("velta36_upstream_last_ack_age_seconds", "gauge", "Seconds since the broker last acknowledged an event.",
+               Number(*u.lastAckAgeSeconds));
+    sample("velta36_upstream_commands_carried_out_total", "counter", "Commands from the broker the site carried out.",
+           std::to_string(u.commandsCarriedOut));
+    sample("velta36_upstream_commands_refused_total", "counter", "Requests from the broker refused or invalid.",
+           std::to_string(u.commandsRefused));
+}
+
 }  // namespace
 
-std::string MetricsText(const std::vector<DeviceMetrics>& devices)
+std::string MetricsText(const std::vector<DeviceMetrics>& devices, const std::optional<UpstreamMetrics>& upstream)
 {
     std::string out;
     auto counter = [&out, &devices](const char* name, const char* help, uint64_t DeviceMetrics::*field) {
@@ -92,6 +116,8 @@ std::string MetricsText(const std::vector<DeviceMetrics>& devices)
                if (d.doors == 2 && d.door2Open)
                    text += "velta36_door_open" + Labels(d, ",door=\"2\"") + (*d.door2Open ? " 1\n" : " 0\n");
            });
+    if (upstream)
+        UpstreamText(out, *upstream);
     return out;
 }
 

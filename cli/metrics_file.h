@@ -30,9 +30,22 @@ struct DeviceMetrics {
     std::optional<bool> door1Open, door2Open;    // none until reported
 };
 
+// The MQTT upstream's figures (`run --mqtt`), from Upstream::stats().
+struct UpstreamMetrics {
+    bool connected = false;
+    uint64_t published = 0;      // event messages handed to the broker, resends included
+    uint64_t acknowledged = 0;   // of them, acknowledged with success
+    uint64_t backlog = 0;        // stored and not yet acknowledged
+    std::optional<double> lastAckAgeSeconds;   // none before the first acknowledgement
+    uint64_t commandsCarriedOut = 0;
+    uint64_t commandsRefused = 0;
+};
+
 // The text format, each metric with its HELP and TYPE lines; samples that
-// are not known yet (no round, no door report) are left out.
-std::string MetricsText(const std::vector<DeviceMetrics>& devices);
+// are not known yet (no round, no door report) are left out. The upstream's
+// figures follow when there is one.
+std::string MetricsText(const std::vector<DeviceMetrics>& devices,
+                        const std::optional<UpstreamMetrics>& upstream = std::nullopt);
 
 class MetricsFile {
 public:

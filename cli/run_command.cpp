@@ -15,6 +15,7 @@
 #include "output_format.h"
 #include "progress_line.h"
 #include "run_metrics.h"
+#include "run_upstream.h"
 #include "stop_signals.h"
 
 namespace velta36cli {
@@ -60,6 +61,7 @@ int RunCommand(const RunOptions& options, Console& console)
     config.schedule.maxRounds = options.rounds;
     config.schedule.interval = std::chrono::milliseconds(static_cast<int64_t>(options.intervalSeconds * 1000));
     config.watchLines = true;   // for the summary's repeats and left-out openings
+    std::unique_ptr<RunUpstream> upstream = RunUpstream::FromSettings(options.mqtt, config.mqtt);
 
     // A simulated controller has a known end: once nothing is left on it.
     // A real one is polled until interrupted (or for --rounds).
@@ -81,6 +83,11 @@ int RunCommand(const RunOptions& options, Console& console)
         metrics.reset(new RunMetrics(*metricsFile, site, console));
         site.addListener(*metrics);
     }
+    if (upstream) {
+        upstream->attach(site, console);
+        if (metrics)
+            metrics->addUpstream([&upstream] { return upstream->metrics(); });
+    }
 
     // The listeners hear the site until it has ended, whatever way this
     // function is left.
@@ -95,6 +102,8 @@ int RunCommand(const RunOptions& options, Console& console)
 
     InstallStopSignals();
     const auto began = std::chrono::steady_clock::now();
+    if (upstream)
+        upstream->start();
     site.start();
     int seenRequests = 0;
     while (!site.finished()) {
@@ -111,6 +120,8 @@ int RunCommand(const RunOptions& options, Console& console)
         }
     }
     site.wait();
+    if (upstream)
+        upstream->stop();
     if (metrics)
         metrics->update(true);
     console.clearProgress();

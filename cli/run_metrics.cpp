@@ -61,7 +61,7 @@ void RunMetrics::update(bool last)
     writtenAt_ = now;
     roundsWritten_ = rounds;
     std::string why;
-    if (!file_.write(MetricsText(devices), why)) {
+    if (!file_.write(MetricsText(devices, upstream_ ? std::optional<UpstreamMetrics>(upstream_()) : std::nullopt), why)) {
         if (!failed_)
             console_.error("metrics file " + file_.path() + " not written: " + why);
         failed_ = true;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "console.h"
 #include "metrics_file.h"
@@ -24,6 +25,8 @@ public:
 
     void onRoundCompleted(const velta36site::DeviceIdentity& device) override;
     void onTick() override;
+    // The upstream's figures go into every write from now on.
+    void addUpstream(std::function<UpstreamMetrics()> figures) { upstream_ = std::move(figures); }
 
     // Writes when due; `last` writes whatever is due. After Site::wait(),
     // the front end writes the last one.
@@ -35,6 +38,7 @@ private:
     MetricsFile file_;
     const velta36site::Site& site_;
     Console& console_;
+    std::function<UpstreamMetrics()> upstream_;
     uint64_t roundsWritten_ = 0;
     std::chrono::steady_clock::time_point writtenAt_;
     bool written_ = false;

@@ -132,7 +132,7 @@ set(CPACK_COMPONENT_HOST_DESCRIPTION
   "velta36 reference host runtime\n The host framework runtime and the ODB-compatible runtime over SQLite\n that the velta36 tool and simulator run the plug-in with.")
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME velta36-tools)
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS
-  "velta36-host (= ${PROJECT_VERSION}), libc6, libstdc++6, libjsoncpp25, libsqlite3-0")
+  "velta36-host (= ${PROJECT_VERSION}), libc6, libstdc++6, libjsoncpp25, libsqlite3-0, libmosquitto1")
 set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION
   "velta36 command-line tool and controller simulator\n Runs the plug-in against controllers on serial lines or against the\n simulated controller, sends control commands and lists stored events.\n Carries its own copy of the plug-in, built against the ODB-compatible\n runtime of velta36-host.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME velta36-dev)

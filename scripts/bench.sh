@@ -20,7 +20,7 @@ jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
           velta36-bench-drain velta36-bench-scale velta36-bench-site
-          velta36-bench-upstream velta36-bench-collector)
+          velta36-bench-upstream velta36-bench-upstream-latency velta36_cli velta36-bench-collector)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -111,6 +111,9 @@ upstream() { local dir=$1; shift; TMPDIR=$dir "$bin/velta36-bench-upstream" "$@"
 : >"$log/upstream.txt"
 u_disk=$(upstream "$disk" --events 100000 --rounds 5)
 u_ram=$(upstream "$ram" --events 100000 --rounds 5)
+u_latency=$({ TMPDIR=$disk "$bin/velta36-bench-upstream-latency" "$build/plugin/velta36.so" --events 400 --every 100 ||
+              true; } | tee -a "$log/upstream.txt" | grep -o 'RESULT.*')
+u_idle=$({ "$root/bench/idle_cpu.sh" "$build/cli/velta36" 30 || true; } | tee -a "$log/upstream.txt" | grep -o 'RESULT.*')
 
 size_amd64=$(so_size "$build/plugin/velta36.so" strip)
 size_mipsel="n/a (no mipsel cross compiler)"
@@ -170,6 +173,8 @@ Load average during the run: $load ($(nproc) cores).
 | 6 | the same, rollback journal | $(field "$site_delete" p50_ms) / $(field "$site_delete" p99_ms) / $(field "$site_delete" max_ms) ms, $(field "$site_delete" rate) ev/s | | \`... --batches 1000 --journal delete\` |
 | 7 | MQTT upstream, 100,000 stored events at QoS 1 to a local mosquitto, window 20, disk: engine / plain libmosquitto publisher, median of the rounds' ratios | $(field "$u_disk" engine_rate) ev/s / $(field "$u_disk" plain_rate) ev/s, **$(field "$u_disk" ratio)** | ≥ 0.8 | \`TMPDIR=$disk $bin/velta36-bench-upstream --events 100000 --rounds 5\` |
 | 7 | the same, RAM (/dev/shm) | $(field "$u_ram" engine_rate) ev/s / $(field "$u_ram" plain_rate) ev/s, **$(field "$u_ram" ratio)** | ≥ 0.8 | \`TMPDIR=/dev/shm $bin/velta36-bench-upstream --events 100000 --rounds 5\` |
+| 7 | \`run --mqtt\`'s wiring, 4 controllers at 9600 baud, an event every 100 ms: a row's commit to a subscriber, p50 / p99 / max | $(field "$u_latency" p50_ms) / $(field "$u_latency" p99_ms) / $(field "$u_latency" max_ms) ms | p99 < 50 ms | \`TMPDIR=$disk $bin/velta36-bench-upstream-latency ${build#"$root"/}/plugin/velta36.so --events 400 --every 100\` |
+| 7 | idle site, 4 controllers at 9600 baud: CPU of \`velta36 run\` without / with the upstream connected | $(field "$u_idle" cpu_without_pct) % / $(field "$u_idle" cpu_with_pct) % of a core, **$(field "$u_idle" cpu_more_pct) %** more | < 0.5 % | \`bench/idle_cpu.sh ${build#"$root"/}/cli/velta36 30\` |
 | 7 | every row numbered and committed to the outbox (disk) after | $(field "$u_disk" assign_s) s | | the disk run |
 | 7 | peak memory (VmHWM) of the upstream alone: backlog of 100,000 / none | $(field "$u_disk" backlog_peak_kb) kB / $(field "$u_disk" idle_peak_kb) kB, **+$(field "$u_disk" growth_kb) kB** | within 1 MB | the disk run |
 | 8 | collector / plain COPY, burst of $(field "$c_insert" events) events | $(field "$c_insert" collector_rate) ev/s / $(field "$c_insert" copy_rate) ev/s = **$(field "$c_insert" ratio)** ($(field "$c_insert" batches) batches) | ≥ 0.5 | \`TMPDIR=$disk $bin/velta36-bench-collector --events 100000 --rows 3000000 --runs 3\` |

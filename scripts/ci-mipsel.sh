@@ -32,6 +32,7 @@ file -L "$so" | tee /dev/stderr | grep -q "MIPS" || { echo "velta36.so is not a 
 # function it exports is get_providers (the rest of its exports are the
 # type information of its own classes).
 readelf=mipsel-linux-gnu-readelf
+VELTA36_QEMU_BIN=$(command -v qemu-mipsel || command -v qemu-mipsel-static)
 needed=$($readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 echo "velta36.so needs: $needed"
 for lib in $needed; do
@@ -45,6 +46,14 @@ echo "velta36.so exports functions: $functions"
 [ "$functions" = "get_providers " ] || { echo "velta36.so must export get_providers and no other function" >&2; exit 1; }
 others=$($readelf --dyn-syms -W "$so" | awk '$1 ~ /^[0-9]+:$/ && $5 != "LOCAL" && $7 != "UND" && $4 != "FUNC" {print $8}' | grep -v '^_ZT[IS]' || true)
 [ -z "$others" ] || { echo "velta36.so exports other symbols: $others" >&2; exit 1; }
+
+# The tool carries the MQTT upstream, linked against the mipsel
+# libmosquitto, and starts under the emulator.
+tool="$build/cli/velta36"
+$readelf -d "$tool" | grep -q 'NEEDED.*\[libmosquitto\.so\.1\]' ||
+  { echo "the mipsel velta36 does not link libmosquitto" >&2; exit 1; }
+"$VELTA36_QEMU_BIN" "$tool" run --help | grep -q -- '--mqtt' ||
+  { echo "the mipsel velta36 does not start under qemu-mipsel" >&2; exit 1; }
 
 # Left out here only: the Tool*.* tests start the velta36 program itself as
 # a child process through /bin/sh, which the kernel cannot run for mipsel

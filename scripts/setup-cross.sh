@@ -19,7 +19,7 @@ host_arch=$(dpkg --print-architecture)
 cross_arch=mipsel
 
 tools=(g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user file)
-cross_dev=(libjsoncpp-dev libsqlite3-dev libboost-dev libboost-date-time-dev
+cross_dev=(libjsoncpp-dev libsqlite3-dev libboost-dev libboost-date-time-dev libmosquitto-dev
            libgtest-dev libgmock-dev libatomic1)
 # Known to lag behind on mipsel; others are found by trying (below).
 pinned=(linux-libc-dev libssl3)

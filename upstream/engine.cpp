@@ -544,8 +544,11 @@ void Upstream::Impl::publishDue(Clock::time_point now)
 
 void Upstream::Impl::publishStates(Clock::time_point now)
 {
+    // At a clean stop the retained state is brought up to date at once (the
+    // last rows' counts), before "offline": it is what a dashboard keeps.
+    const bool final = stopping_ && readAfterStop_;
     for (auto& [id, device] : devices_) {
-        if (!device.dirty || (!device.urgent && now < device.lastPublished + options_.stateInterval))
+        if (!device.dirty || (!device.urgent && !final && now < device.lastPublished + options_.stateInterval))
             continue;
         if (!send(topics_.state(id),
                   StatePayload(options_.settings.site, id, device.info.dataId, device.state), true, InFlight{}))

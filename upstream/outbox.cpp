@@ -211,9 +211,19 @@ void Outbox::setSource(const SourcePosition& position)
     setMeta("source_fingerprint", position.fingerprint);
 }
 
+// The cursor's advance is committed without waiting for the disk: a crash
+// or power cut that takes it back only sends those messages again, and
+// consumers drop them by their id. Everything else here waits.
 void Outbox::setAcknowledged(int64_t n)
 {
-    setMeta("acknowledged", std::to_string(n));
+    exec("PRAGMA synchronous=NORMAL");
+    try {
+        setMeta("acknowledged", std::to_string(n));
+    } catch (...) {
+        exec("PRAGMA synchronous=FULL");
+        throw;
+    }
+    exec("PRAGMA synchronous=FULL");
 }
 
 std::vector<OutboxEntry> Outbox::after(int64_t n, int limit)

@@ -70,6 +70,31 @@ protected:
     velta36test::TempWorkDir dir_;
 };
 
+// The upstream's figures follow the devices' (none here), without labels;
+// the age of the last acknowledgement only once there was one.
+TEST(MetricsText, UpstreamFigures)
+{
+    velta36cli::UpstreamMetrics upstream;
+    upstream.connected = true;
+    upstream.published = 1020;
+    upstream.acknowledged = 1000;
+    upstream.backlog = 20;
+    upstream.commandsCarriedOut = 3;
+    upstream.commandsRefused = 2;
+    EXPECT_EQ(velta36cli::MetricsText({}, upstream).find("last_ack"), std::string::npos);
+    upstream.lastAckAgeSeconds = 1.5;
+    const std::string text = velta36cli::MetricsText({}, upstream);
+    for (const char* part : {"# TYPE velta36_upstream_connected gauge\nvelta36_upstream_connected 1\n",
+                             "# TYPE velta36_upstream_published_total counter\nvelta36_upstream_published_total 1020\n",
+                             "velta36_upstream_acknowledged_total 1000\n",
+                             "# TYPE velta36_upstream_backlog gauge\nvelta36_upstream_backlog 20\n",
+                             "# TYPE velta36_upstream_last_ack_age_seconds gauge\nvelta36_upstream_last_ack_age_seconds 1.500\n",
+                             "velta36_upstream_commands_carried_out_total 3\n",
+                             "velta36_upstream_commands_refused_total 2\n"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+    EXPECT_EQ(velta36cli::MetricsText({}).find("upstream"), std::string::npos);
+}
+
 TEST_F(MetricsFileTest, ReplacedAsAWholeWithNothingLeftBeside)
 {
     velta36cli::MetricsFile file("site.prom");
