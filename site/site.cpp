@@ -24,6 +24,15 @@ namespace {
 const std::chrono::milliseconds kPeriod(250);
 const std::chrono::milliseconds kCommandLook(5);
 
+// The requests of a polling round whose replies are read, never
+// acknowledged: the status read "{" and the event read "q". Ending a round
+// on a stop right after one of them loses nothing, as the controller
+// deletes a batch only on "v0". Frames: "@", address, command, ...
+bool IsReadRequest(const unsigned char* frame, std::size_t length)
+{
+    return length >= 3 && frame[0] == '@' && (frame[2] == 'q' || frame[2] == '{');
+}
+
 }  // namespace
 
 struct Site::DeviceState {
@@ -95,8 +104,9 @@ void Site::tell(Call call)
 
 OpenedLine OpenSerialLine(const LineSpec& line, const refhost::Rs485Settings& rs485)
 {
-    if (line.identity.port.empty())
-        throw InputError(line.devices.front().name + ": no port given, and no simulated line here to use instead");
+    if (line.identity.port.empty() || line.identity.port == kSimulatorPort)
+        throw InputError(line.devices.front().name + ": port \"" + line.identity.port +
+                         "\" is no device path, and no simulated controller serves it here");
     std::unique_ptr<refhost::Transport> transport(
         new refhost::SerialTransport(line.identity.port, line.identity.baud, rs485));
     transport->open();
@@ -113,6 +123,8 @@ Site::Site(SiteConfig config)
     state_.resize(devices_.size());
     timeoutsTold_.assign(devices_.size(), 0);
 
+    if (!config_.schedule.stopPoint)
+        config_.schedule.stopPoint = IsReadRequest;
     scheduler_.reset(new refhost::Scheduler(config_.schedule));
     scheduler_->setEventObserver(
         [this](std::size_t device, const refhost::HostEvent& event) { onHostEvent(device, event); });

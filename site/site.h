@@ -9,18 +9,19 @@
 //   Site site(ReadSiteConfig(options));
 //   site.openCapture();          // the pcapng file, when one is configured
 //   site.loadPlugin();           // velta36.so
+//   site.silencePluginOutput();  // the plug-in's standard output is the site's
+//   site.openLines();            // every port opened, every device configured
 //   site.enterWorkingFolder();   // created if missing; the plug-in opens
 //                                // "ZRMDevice.db" relative to it
 //   site.setUpEventDatabase();   // the file and table, when missing
-//   site.silencePluginOutput();  // the plug-in's standard output is the site's
-//   site.openLines();            // every port opened, every device configured
 //   site.addListener(console);
 //   site.start();
 //   ... site.submit(device, OpenDoorRequest(1)).get() ...
 //   site.stop(); site.wait();
 //
 // Paths are absolute from the configuration on, so the folder may be
-// entered at any point before start(). openLines() and
+// entered at any point before start(); entered after the lines, a port
+// that cannot be opened leaves no folder or database behind. openLines() and
 // setUpEventDatabase() need the plug-in; openCapture() comes before
 // openLines(), silencePluginOutput() before start(); start() needs the
 // lines (std::logic_error otherwise). A step that fails throws (InputError for what
@@ -73,7 +74,8 @@ struct OpenedLine {
 
 // Opens one line of the configuration. The default opens the configured
 // port as a serial line; a front end replaces it to serve lines whose port
-// is empty (the built-in simulated controller) or to use other transports.
+// is "simulator" (the built-in simulated controller) or to use other
+// transports.
 // Whatever serves a line must outlive the site.
 using LineOpener = std::function<OpenedLine(const LineSpec& line, const refhost::Rs485Settings& rs485)>;
 OpenedLine OpenSerialLine(const LineSpec& line, const refhost::Rs485Settings& rs485);

@@ -36,6 +36,8 @@ public:
         ++sends_;
         lastSendAt_ = SteadyClock::now();
         lastSendBytes_ = len;
+        lastSent_.assign(data, data + len);
+        receivedSinceSend_ = 0;
         if (tap_)
             tap_(TraceRecord::Direction::Sent, data, len);
     }
@@ -49,6 +51,7 @@ public:
             failed_ = true;
             throw;
         }
+        receivedSinceSend_ += n;
         if (n > 0 && tap_)
             tap_(TraceRecord::Direction::Received, buf, n);
         return n;
@@ -61,6 +64,8 @@ public:
     bool failed() const { return failed_; }
     SteadyClock::time_point lastSendAt() const { return lastSendAt_; }
     std::size_t lastSendBytes() const { return lastSendBytes_; }
+    const std::vector<unsigned char>& lastSent() const { return lastSent_; }
+    std::size_t receivedSinceSend() const { return receivedSinceSend_; }
 
 private:
     std::unique_ptr<Transport> inner_;
@@ -68,6 +73,8 @@ private:
     uint64_t sends_ = 0;
     SteadyClock::time_point lastSendAt_;
     std::size_t lastSendBytes_ = 0;
+    std::vector<unsigned char> lastSent_;
+    std::size_t receivedSinceSend_ = 0;
     bool failed_ = false;
 };
 
@@ -397,7 +404,12 @@ void Scheduler::runControls(Line& line, Device& device)
                                                    outRet);
             outcome.started = line.wire->sends() > before;
             if (outcome.started)
-                outcome.timedOut = !driveExchange(line, device);
+                outcome.timedOut = !driveExchange(line, device, false);
+            outcome.framesSent = static_cast<uint32_t>(line.wire->sends() - before);
+            if (outcome.started) {
+                outcome.lastFrame = line.wire->lastSent();
+                outcome.lastAnswered = line.wire->receivedSinceSend() > 0;
+            }
             int32_t value = -1;
             int returned = 0;
             dev.DeviceIoControl(options_.resultQueryCode, nullptr, 0, &value, sizeof(value), returned);
@@ -435,15 +447,58 @@ void Scheduler::runRound(Line& line, Device& device)
             dev.Reset();
         return;
     }
-    driveExchange(line, device);
+    driveExchange(line, device, true);
 }
 
-bool Scheduler::driveExchange(Line& line, Device& device)
+void Scheduler::dropReplyInFlight(Line& line)
+{
+    const SteadyClock::time_point deadline =
+        line.wire->lastSendAt() + ReplyTimeout(line.baud, line.wire->lastSendBytes(), options_.turnaround);
+    unsigned char chunk[512];
+    while (!aborting_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0)
+            return;
+        const std::size_t n = line.wire->receive(chunk, sizeof(chunk), std::min(left, std::chrono::milliseconds(100)));
+        if (n > 0 && chunk[n - 1] == '/')   // every reply ends with '/'
+            return;
+    }
+}
+
+bool Scheduler::atStopPoint(const Line& line) const
+{
+    const std::vector<unsigned char>& frame = line.wire->lastSent();
+    if (!options_.stopPoint || frame.empty() || !options_.stopPoint(frame.data(), frame.size()))
+        return false;
+    if (stopping_)
+        return true;
+    // A command waiting (a door to open) goes before the rest of a long
+    // drain; the next round reads on where this one ended.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Device* device : line.devices) {
+        if (!device->queue.empty())
+            return true;
+    }
+    return false;
+}
+
+bool Scheduler::driveExchange(Line& line, Device& device, bool round)
 {
     ZRMSPDevice& dev = *device.handle;
     const bool polling = dev.IsProcessing();
     unsigned char chunk[512];
     for (;;) {
+        if (round && atStopPoint(line)) {
+            // Stopping, or a command waits: what is stored has been
+            // acknowledged, the reply awaited would only be read. End
+            // here; the controller keeps it. Its reply, already on its way,
+            // is let through and dropped, so that the next frame (a
+            // command, or another program's) meets a quiet line.
+            dropReplyInFlight(line);
+            dev.Reset();
+            line.wire->flush();
+            return false;
+        }
         const SteadyClock::time_point deadline =
             line.wire->lastSendAt() + ReplyTimeout(line.baud, line.wire->lastSendBytes(), options_.turnaround);
         const SteadyClock::time_point now = SteadyClock::now();

@@ -3,6 +3,10 @@
 // or a pseudo-terminal stores every event; `events` lists them newest first.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <set>
@@ -47,11 +51,27 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
     std::ofstream("bad.json") << "{\"appSetting\": ";
     std::ofstream("list.json") << "[{\"address\": 1}, {\"address\": 1}]";
+    // The simulator runs only when asked for: a device without a port, or
+    // an empty one, is refused, never served by invented events.
+    std::ofstream("portless.json") << "{\"address\": 1}";
+    std::ofstream("empty-port.json") << "[{\"port\": \"/dev/null\"}, {\"port\": \"\", \"address\": 2}]";
     const std::vector<std::vector<std::string>> cases = {
         {"run", "--no-such-option"},
         {"run", "--config", "bad.json"},
         {"run", "--config", "missing.json"},
         {"run", "--config", "list.json"},
+        {"run", "--config", "portless.json", "--dir", "never"},
+        {"run", "--config", "empty-port.json", "--dir", "never"},
+        {"run", "--port", "", "--dir", "never"},
+        {"run", "--config", "list.json", "--port", "/dev/null", "--dir", "never"},
+        {"run", "--simulate", "--port", "/dev/null", "--dir", "never"},
+        {"open-door", "--door", "1", "--config", "portless.json"},
+        {"configure", "--port", "/dev/null", "--tries", "0"},
+        {"simulate", "--events", "-1"},
+        {"simulate", "--seconds", "-1"},
+        {"simulate", "--address", "208"},
+        {"simulate", "--refuse", "1.5"},
+        {"scan", "--port", ""},
         {"run", "--baud", "12345"},
         {"open-door", "--door", "3"},
         {"open-door", "--door", "0"},
@@ -100,11 +120,23 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
     EXPECT_FALSE(std::filesystem::exists("no-such-folder"));
 }
 
-TEST_F(Tool, MissingPortIsReportedWithoutACrash)
+TEST_F(Tool, APortThatCannotBeOpenedLeavesNothingBehind)
 {
-    const ToolResult result = RunTool({"run", "--port", "/dev/no-such-tty", "--dir", "."});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("no such serial device"), std::string::npos) << result.err;
+    e2e::SimLine sim({});
+    const int busy = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(::flock(busy, LOCK_EX | LOCK_NB), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/dev/no-such-tty", "no such serial device"},
+        {sim.path(), "busy"},
+    };
+    for (const auto& [port, why] : cases) {
+        const ToolResult result = RunTool({"run", "--port", port, "--dir", "never"});
+        EXPECT_EQ(result.status, 1) << port;
+        EXPECT_NE(result.err.find(why), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists("never")) << port;
+    }
+    ::close(busy);
 }
 
 TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
@@ -144,10 +176,10 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     setup.events = e2e::IndependentEvents(61, 40);
     e2e::SimLine sim({setup});
 
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
     const ToolResult run = RunTool(
-        {"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
+        {"run", "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
     const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
@@ -173,7 +205,7 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     EXPECT_EQ(metrics.size(), 8u) << e2e::ReadFile("site.prom");
     EXPECT_FALSE(std::filesystem::exists("site.prom.tmp"));
 
-    const ToolResult add = RunTool({"add-card", "--port", sim.path(), "--config", "device.json", "--code",
+    const ToolResult add = RunTool({"add-card", "--config", "device.json", "--code",
                                     "00001234", "--slot", "7", "--end", "2031-01-15", "--door", "1"});
     EXPECT_EQ(add.status, 0) << add.err;
     const velta36sim::CardSlot slot =

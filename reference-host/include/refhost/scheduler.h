@@ -61,6 +61,12 @@ struct ControlOutcome {
     bool started = false;        // the command sent a frame
     bool timedOut = false;       // the line went quiet before the sequence ended
     int32_t controlResult = -1;  // the result query's answer (1: carried out)
+    // Where a sequence that was not carried out stopped: how many frames
+    // it sent, the last of them, and whether anything came back after it
+    // (an answer the device refused) or nothing did (silence).
+    uint32_t framesSent = 0;
+    std::vector<unsigned char> lastFrame;
+    bool lastAnswered = false;
 };
 
 struct TraceRecord {
@@ -80,6 +86,13 @@ public:
         std::chrono::milliseconds interval{0};               // pause between cycles
         std::chrono::milliseconds turnaround{300};           // controller reply margin
         int32_t resultQueryCode = 0;                         // any non-command code
+        // Once stop() is asked, or while a control command waits for the
+        // line, a polling round is ended by the host as soon as the last
+        // request the device sent is one this accepts: a read whose reply is
+        // never acknowledged, so the controller keeps what it would have
+        // sent and the next round reads it. Without it, or while a control
+        // command runs, the exchange in progress is finished.
+        std::function<bool(const unsigned char* frame, std::size_t length)> stopPoint;
     };
 
     using EventObserver = std::function<void(std::size_t device, const HostEvent&)>;
@@ -139,7 +152,10 @@ private:
     void runControls(Line& line, Device& device);
     void runRound(Line& line, Device& device);
     // Feeds replies to the device until it ends the exchange; false on time-out.
-    bool driveExchange(Line& line, Device& device);
+    // round: a polling round, which a stop may end at a stop point.
+    bool driveExchange(Line& line, Device& device, bool round);
+    bool atStopPoint(const Line& line) const;
+    void dropReplyInFlight(Line& line);
     void failPending(Line& line, const std::string& why);
     void watchDatabase(Device& device, const HostEvent& event);
     bool waitBetweenCycles(Line& line);
