@@ -24,6 +24,14 @@ void ConsoleListener::onRoundTimedOut(const velta36site::DeviceIdentity& device)
                       device.place() + "); still polling");
 }
 
+void ConsoleListener::onLineState(const velta36site::LineIdentity& line, bool open, const std::string& error)
+{
+    if (open)
+        console_.line(line.port + ": open, its devices are polled");
+    else
+        console_.line(error + "; trying again, every second at first, then less often up to once a minute");
+}
+
 void ConsoleListener::onControlOutcome(const velta36site::DeviceIdentity& device,
                                        const velta36site::ControlRequest& request,
                                        const velta36site::ControlOutcome& outcome)

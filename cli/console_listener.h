@@ -2,7 +2,8 @@
 // database, door states when they change, one line when a device's events
 // stop being stored and one when they are stored again, one when a device
 // stops answering (kSilentRounds timed out in a row) and one when it
-// answers again, the outcome of each command it ran, and with --trace
+// answers again, a port that cannot be opened (and once it opens), the
+// outcome of each command it ran, and with --trace
 // every chunk on the lines and the plug-in's own lines.
 #ifndef VELTA36_CLI_CONSOLE_LISTENER_H
 #define VELTA36_CLI_CONSOLE_LISTENER_H
@@ -26,6 +27,7 @@ public:
     void onRoundTimedOut(const velta36site::DeviceIdentity& device) override;
     void onControlOutcome(const velta36site::DeviceIdentity& device, const velta36site::ControlRequest& request,
                           const velta36site::ControlOutcome& outcome) override;
+    void onLineState(const velta36site::LineIdentity& line, bool open, const std::string& error) override;
     void onDatabaseFault(const velta36site::DeviceIdentity& device, const refhost::DatabaseHealth& health) override;
     void onTraffic(const refhost::TraceRecord& record) override;
     void onPluginLog(const velta36site::DeviceIdentity& device, const std::string& line) override;

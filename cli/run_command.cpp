@@ -124,6 +124,10 @@ int RunCommand(const RunOptions& options, Console& console)
     const std::vector<velta36site::DeviceStatus> ended = site.status();
     for (std::size_t i = 0; i < ended.size(); ++i) {
         const refhost::DatabaseHealth& database = ended[i].progress.database;
+        if (!ended[i].lineOpen) {
+            console.error(site.devices()[i].name + ": not polled, its port never opened (" + ended[i].lineError + ")");
+            status = kExitFailed;
+        }
         if (database.faulty) {
             console.error(site.devices()[i].name + ": events not stored at the end (" + database.lastError +
                           "); they wait on the controller");

@@ -91,6 +91,8 @@ struct DeviceStatus {
     std::optional<DoorStates> doors;    // as last published; none before the first round
     std::optional<std::chrono::steady_clock::time_point> lastRoundAt;
     uint64_t eventsStored = 0;          // rows of the device told to listeners
+    bool lineOpen = true;               // false while its port cannot be opened
+    std::string lineError;              // why, while it cannot
 };
 
 class Site {
@@ -114,6 +116,10 @@ public:
     // settings lines) stays on standard output.
     void silencePluginOutput();
     void setLineOpener(LineOpener opener);
+    // Every line opened, every device configured. A line whose port cannot
+    // be opened is tried again from start() on, every second at first, the
+    // wait doubling to a minute (onLineState), while the others run; when
+    // no line opens, the first line's error is thrown.
     void openLines();
     // Before start(); the listener must outlive the site's run.
     void addListener(SiteListener& listener);
@@ -154,6 +160,7 @@ private:
 
     void onHostEvent(std::size_t device, const refhost::HostEvent& event);
     void onTrace(const refhost::TraceRecord& record);
+    void onLineState(std::size_t line, bool open, const std::string& error);
     void addCaptureInterface(std::size_t line, const LineSpec& spec);
     const DeviceIdentity& identityOfDataId(int64_t dataId);
     void readEvents();
@@ -182,6 +189,7 @@ private:
 
     mutable std::mutex stateMutex_;
     std::vector<DeviceState> state_;
+    std::vector<std::string> lineErrors_;   // by line; empty: open
 
     // On the notification thread only.
     std::unique_ptr<EventStream> stream_;

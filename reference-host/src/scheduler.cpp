@@ -211,6 +211,56 @@ void Scheduler::setCycleCheck(CycleCheck check)
     cycleCheck_ = std::move(check);
 }
 
+void Scheduler::setLineObserver(LineObserver observer)
+{
+    lineObserver_ = std::move(observer);
+}
+
+bool Scheduler::openLine(Line& line)
+{
+    std::chrono::milliseconds wait = options_.reopenFirst;
+    std::string told;
+    for (;;) {
+        try {
+            line.wire->open();
+            if (!told.empty() && lineObserver_)
+                lineObserver_(line.index, true, "");
+            return true;
+        } catch (const std::exception& error) {
+            if (wait.count() <= 0)
+                throw;
+            if (told != error.what()) {
+                told = error.what();
+                if (lineObserver_)
+                    lineObserver_(line.index, false, told);
+            }
+        }
+        // Commands cannot wait for a port that may never come.
+        failPending(line, line.name + ": the port is not open (" + told + ")");
+        const SteadyClock::time_point until = SteadyClock::now() + wait;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            const bool woken = wake_.wait_until(lock, until, [this, &line] {
+                if (stopping_)
+                    return true;
+                for (const Device* device : line.devices) {
+                    if (!device->queue.empty())
+                        return true;
+                }
+                return false;
+            });
+            if (stopping_)
+                return false;
+            if (!woken)
+                break;
+            lock.unlock();
+            failPending(line, line.name + ": the port is not open (" + told + ")");
+            lock.lock();
+        }
+        wait = std::min(wait * 2, options_.reopenLongest);
+    }
+}
+
 void Scheduler::watchDatabase(Device& device, const HostEvent& event)
 {
     const DatabaseHealthWatch::Change change =
@@ -332,8 +382,8 @@ void Scheduler::runLine(Line& line)
     });
     std::string failure;
     try {
-        line.wire->open();
-        while (!stopping_) {
+        const bool opened = openLine(line);
+        while (opened && !stopping_) {
             runCycle(line);
             if (stopping_ || lineDone(line))
                 break;
@@ -344,7 +394,7 @@ void Scheduler::runLine(Line& line)
         }
         // Controls queued while the last exchange ran still get their turn,
         // unless the host is being torn down in a hurry.
-        if (!aborting_) {
+        if (opened && !aborting_) {
             for (Device* device : line.devices)
                 runControls(line, *device);
         }

@@ -126,6 +126,39 @@ TEST_F(Tool, CommandsGoThroughTheRunningSiteWhileItPollsTheLine)
     EXPECT_EQ(alone.out.find("through the running site"), std::string::npos) << alone.out;
 }
 
+// One line's port is missing at the start: the other line is polled
+// meanwhile, the missing one is shown in the metrics and tried again until
+// its port appears, then drained too.
+TEST_F(Tool, ALineThatCannotBeOpenedIsRetriedWhileTheOthersRun)
+{
+    e2e::ControllerSetup first, second;
+    first.address = 1;
+    first.events = e2e::IndependentEvents(23, 30);
+    second.address = 2;
+    second.events = e2e::IndependentEvents(24, 20);
+    e2e::SimLine present({first}), late({second});
+    const std::string latePort = dir_.file("late-tty");
+    std::ofstream("site.json") << "[{\"port\": \"" + present.path() + "\", \"name\": \"front\", \"address\": 1},"
+                                  " {\"port\": \"" + latePort + "\", \"name\": \"back\", \"address\": 2}]";
+    e2e::ToolProcess tool({"run", "--config", "site.json", "--metrics", "site.prom", "--interval", "0.2"}, "run.out",
+                          "run.err");
+    ASSERT_TRUE(e2e::WaitFor([&] { return present.drained(); })) << e2e::ReadFile("run.out");
+    ASSERT_TRUE(e2e::WaitFor([] {
+        return e2e::ReadFile("site.prom").find("velta36_line_open{device=\"back\"") != std::string::npos;
+    }));
+    EXPECT_NE(e2e::ReadFile("site.prom").find(",error=\"" + latePort + ": no such serial device\"} 0"),
+              std::string::npos)
+        << e2e::ReadFile("site.prom");
+
+    std::filesystem::create_symlink(late.path(), latePort);
+    ASSERT_TRUE(e2e::WaitFor([&] { return late.drained(); })) << e2e::ReadFile("run.out");
+    EXPECT_EQ(tool.interrupt(), 0) << e2e::ReadFile("run.err");
+    const std::string out = e2e::ReadFile("run.out");
+    EXPECT_EQ(e2e::Count(out, latePort + ": no such serial device; trying again"), 1u) << out;
+    EXPECT_EQ(e2e::Count(out, latePort + ": open, its devices are polled"), 1u) << out;
+    EXPECT_EQ(e2e::StoredRows().size(), 50u);
+}
+
 TEST_F(Tool, OthersThanTheSitesUserAndGroupCannotCommandIt)
 {
     if (::geteuid() != 0)

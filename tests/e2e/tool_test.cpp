@@ -202,7 +202,8 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     ASSERT_EQ(metrics.count(age), 1u);
     EXPECT_GE(metrics[age], 0);
     EXPECT_LT(metrics[age], 60);
-    EXPECT_EQ(metrics.size(), 8u) << e2e::ReadFile("site.prom");
+    EXPECT_EQ(metrics["velta36_line_open" + front + "}"], 1);
+    EXPECT_EQ(metrics.size(), 9u) << e2e::ReadFile("site.prom");
     EXPECT_FALSE(std::filesystem::exists("site.prom.tmp"));
 
     const ToolResult add = RunTool({"add-card", "--config", "device.json", "--code",

@@ -93,6 +93,11 @@ public:
         // sent and the next round reads it. Without it, or while a control
         // command runs, the exchange in progress is finished.
         std::function<bool(const unsigned char* frame, std::size_t length)> stopPoint;
+        // A line whose port cannot be opened is tried again after this,
+        // the wait doubling up to reopenLongest, until it opens or the
+        // scheduler stops; 0: the line ends on the error.
+        std::chrono::milliseconds reopenFirst{0};
+        std::chrono::milliseconds reopenLongest{60000};
     };
 
     using EventObserver = std::function<void(std::size_t device, const HostEvent&)>;
@@ -103,6 +108,10 @@ public:
     // Called on the line's thread after each cycle over its devices; true
     // ends the line.
     using CycleCheck = std::function<bool(std::size_t line)>;
+    // Called on the line's thread when its port could not be opened (open
+    // false, with why; again whenever the reason changes) and when it
+    // opens after that.
+    using LineObserver = std::function<void(std::size_t line, bool open, const std::string& error)>;
 
     explicit Scheduler(Options options);
     ~Scheduler();
@@ -120,6 +129,7 @@ public:
     void setTraceObserver(TraceObserver observer);
     void setDatabaseObserver(DatabaseObserver observer);
     void setCycleCheck(CycleCheck check);
+    void setLineObserver(LineObserver observer);
 
     void start();
     // Lines finish the exchange in progress, then end. Safe from any thread.
@@ -148,6 +158,8 @@ private:
     struct Line;
 
     void runLine(Line& line);
+    // False when the scheduler stopped before the port opened.
+    bool openLine(Line& line);
     void runCycle(Line& line);
     void runControls(Line& line, Device& device);
     void runRound(Line& line, Device& device);
@@ -168,6 +180,7 @@ private:
     TraceObserver traceObserver_;
     DatabaseObserver databaseObserver_;
     CycleCheck cycleCheck_;
+    LineObserver lineObserver_;
     // While the lines run, what a device writes on standard output is
     // reported as its Log events.
     std::unique_ptr<DeviceLogCapture> logCapture_;
