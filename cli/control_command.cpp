@@ -30,23 +30,26 @@ const velta36site::DeviceIdentity& ChooseDevice(const std::vector<velta36site::D
 }
 
 // A sequence that did not end in the controller carrying it out: the step
-// it stopped at and how.
+// it stopped at and how. The plug-in takes any reply to a command step
+// that is not an acknowledgement "h..." as a refusal.
 std::string WhereItStopped(const velta36site::ControlOutcome& outcome)
 {
-    const std::string frame = PrintableAscii(std::string(outcome.lastFrame.begin(), outcome.lastFrame.end()));
-    const std::string step = "step " + std::to_string(outcome.framesSent) + " (\"" + frame + "\")";
-    if (!outcome.lastAnswered)
+    auto text = [](const std::vector<unsigned char>& bytes) {
+        return PrintableAscii(std::string(bytes.begin(), bytes.end()));
+    };
+    const std::string step = "step " + std::to_string(outcome.framesSent) + " (\"" + text(outcome.lastFrame) + "\")";
+    if (outcome.lastReply.empty())
         return step + " got no answer from the controller";
-    if (outcome.timedOut)
-        return step + " got an incomplete or unreadable reply";
-    return step + " was refused by the controller";
+    if (outcome.lastReply.front() != 'h')
+        return step + " was refused by the controller (it answered \"" + text(outcome.lastReply) + "\")";
+    return step + " got an acknowledgement the plug-in did not take (\"" + text(outcome.lastReply) + "\")";
 }
 
-// A refusal is worth another try; silence or a garbled line is not.
+// A refusal is worth another try; silence is not.
 bool Refused(const velta36site::ControlOutcome& outcome)
 {
-    return outcome.error.empty() && outcome.started && !outcome.carriedOut() && outcome.lastAnswered &&
-           !outcome.timedOut;
+    return outcome.error.empty() && outcome.started && !outcome.carriedOut() && !outcome.lastReply.empty() &&
+           outcome.lastReply.front() != 'h';
 }
 
 int Report(const velta36site::ControlRequest& request, const velta36site::ControlOutcome& outcome,

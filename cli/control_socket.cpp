@@ -232,7 +232,7 @@ void ControlSocketServer::answer(int connection)
     reply["controlResult"] = outcome.controlResult;
     reply["framesSent"] = outcome.framesSent;
     reply["lastFrame"] = PrintableAscii(std::string(outcome.lastFrame.begin(), outcome.lastFrame.end()));
-    reply["lastAnswered"] = outcome.lastAnswered;
+    reply["lastReply"] = PrintableAscii(std::string(outcome.lastReply.begin(), outcome.lastReply.end()));
     reply["place"] = device->place();
     WriteAll(connection, Compact(reply) + "\n");
 }
@@ -278,7 +278,8 @@ std::optional<RunningSiteAnswer> AskRunningSite(const std::string& path, const s
     outcome.framesSent = reply["framesSent"].asUInt();
     const std::string frame = reply["lastFrame"].asString();
     outcome.lastFrame.assign(frame.begin(), frame.end());
-    outcome.lastAnswered = reply["lastAnswered"].asBool();
+    const std::string answered = reply["lastReply"].asString();
+    outcome.lastReply.assign(answered.begin(), answered.end());
     answer.place = reply["place"].asString();
     return answer;
 }

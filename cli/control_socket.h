@@ -7,7 +7,7 @@
 //
 //   -> {"port": "/dev/ttyUSB0", "address": 1, "code": 320, "argument": "...", "what": "open door 1"}
 //   <- {"served": true, "error": "", "ioResult": 0, "started": true, "timedOut": false,
-//       "controlResult": 1, "framesSent": 2, "lastFrame": "@1230...", "lastAnswered": true,
+//       "controlResult": 1, "framesSent": 2, "lastFrame": "@1230...", "lastReply": "h1/",
 //       "place": "/dev/pts/3, address 1"}
 //
 // "port" is the device's port as configured ("simulator" for the built-in

@@ -38,6 +38,7 @@ public:
         lastSendBytes_ = len;
         lastSent_.assign(data, data + len);
         receivedSinceSend_ = 0;
+        replySinceSend_.clear();
         if (tap_)
             tap_(TraceRecord::Direction::Sent, data, len);
     }
@@ -52,6 +53,8 @@ public:
             throw;
         }
         receivedSinceSend_ += n;
+        for (std::size_t i = 0; i < n && replySinceSend_.size() < kReplyKept; ++i)
+            replySinceSend_.push_back(buf[i]);
         if (n > 0 && tap_)
             tap_(TraceRecord::Direction::Received, buf, n);
         return n;
@@ -66,6 +69,8 @@ public:
     std::size_t lastSendBytes() const { return lastSendBytes_; }
     const std::vector<unsigned char>& lastSent() const { return lastSent_; }
     std::size_t receivedSinceSend() const { return receivedSinceSend_; }
+    // The first bytes received since the last send.
+    const std::vector<unsigned char>& replySinceSend() const { return replySinceSend_; }
 
 private:
     std::unique_ptr<Transport> inner_;
@@ -75,6 +80,8 @@ private:
     std::size_t lastSendBytes_ = 0;
     std::vector<unsigned char> lastSent_;
     std::size_t receivedSinceSend_ = 0;
+    std::vector<unsigned char> replySinceSend_;
+    static constexpr std::size_t kReplyKept = 64;
     bool failed_ = false;
 };
 
@@ -458,7 +465,7 @@ void Scheduler::runControls(Line& line, Device& device)
             outcome.framesSent = static_cast<uint32_t>(line.wire->sends() - before);
             if (outcome.started) {
                 outcome.lastFrame = line.wire->lastSent();
-                outcome.lastAnswered = line.wire->receivedSinceSend() > 0;
+                outcome.lastReply = line.wire->replySinceSend();
             }
             int32_t value = -1;
             int returned = 0;

@@ -159,6 +159,26 @@ TEST_F(Tool, ALineThatCannotBeOpenedIsRetriedWhileTheOthersRun)
     EXPECT_EQ(e2e::StoredRows().size(), 50u);
 }
 
+// A controller that stops answering gets one line, and one when it answers
+// again; nothing in between however long it stays silent.
+TEST_F(Tool, ASilentControllerIsToldOnceAndAgainWhenItAnswers)
+{
+    e2e::SimLine sim({});
+    std::ofstream("site.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"gate\", \"address\": 4, "
+                                  "\"baud\": 115200}";
+    e2e::ToolProcess tool({"run", "--config", "site.json", "--interval", "0.1"}, "run.out", "run.err");
+    auto out = [] { return e2e::ReadFile("run.out"); };
+    ASSERT_TRUE(e2e::WaitFor([&] { return out().find("gate: no answer 3 times in a row") != std::string::npos; }));
+    std::this_thread::sleep_for(std::chrono::seconds(2));   // more rounds time out, unsaid
+    velta36sim::ControllerOptions controller;
+    controller.address = 4;
+    sim.line().Add(controller);
+    ASSERT_TRUE(e2e::WaitFor([&] { return out().find("gate: answers again") != std::string::npos; })) << out();
+    EXPECT_EQ(tool.interrupt(), 0);
+    EXPECT_EQ(e2e::Count(out(), "gate: no answer"), 1u) << out();
+    EXPECT_EQ(e2e::Count(out(), "gate: answers again"), 1u) << out();
+}
+
 TEST_F(Tool, OthersThanTheSitesUserAndGroupCannotCommandIt)
 {
     if (::geteuid() != 0)

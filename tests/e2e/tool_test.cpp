@@ -220,4 +220,37 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     EXPECT_NE(silent.err.find("no answer"), std::string::npos) << silent.err;
 }
 
+// A controller that refuses some commands: the step it refused is named,
+// and --tries runs the download again from the start until it goes through
+// (the refusals follow the seed: the same ones every time).
+TEST_F(Tool, ARefusedStepIsNamedAndTriedAgain)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 3;
+    setup.faults.refuseCommand = 0.1;
+    setup.faultSeed = 7;
+    e2e::SimLine sim({setup});
+    const std::vector<std::string> line = {"configure", "--port", sim.path(), "--address", "3", "--baud", "115200"};
+    auto with = [&line](const std::string& tries) {
+        std::vector<std::string> args = line;
+        args.insert(args.end(), {"--tries", tries});
+        return args;
+    };
+
+    const ToolResult tried = RunTool(with("40"));
+    EXPECT_EQ(tried.status, 0) << tried.err;
+    EXPECT_NE(tried.out.find("refused by the controller (it answered \"n3/\"); again from the start (try 2 of 40)"),
+              std::string::npos)
+        << tried.out;
+    EXPECT_NE(tried.out.find("done: download the configuration"), std::string::npos) << tried.out;
+
+    const ToolResult once = RunTool(with("1"));
+    EXPECT_EQ(once.status, 1);
+    EXPECT_EQ(Lines(once.err), 1u) << once.err;
+    EXPECT_NE(once.err.find("download the configuration: step "), std::string::npos) << once.err;
+    EXPECT_NE(once.err.find("\") was refused by the controller (it answered \"n3/\") (" + sim.path() + ", address 3)"),
+              std::string::npos)
+        << once.err;
+}
+
 }  // namespace

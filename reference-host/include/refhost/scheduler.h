@@ -62,11 +62,11 @@ struct ControlOutcome {
     bool timedOut = false;       // the line went quiet before the sequence ended
     int32_t controlResult = -1;  // the result query's answer (1: carried out)
     // Where a sequence that was not carried out stopped: how many frames
-    // it sent, the last of them, and whether anything came back after it
-    // (an answer the device refused) or nothing did (silence).
+    // it sent, the last of them, and what came back after it (the first
+    // bytes; empty: silence).
     uint32_t framesSent = 0;
     std::vector<unsigned char> lastFrame;
-    bool lastAnswered = false;
+    std::vector<unsigned char> lastReply;
 };
 
 struct TraceRecord {
