@@ -10,7 +10,7 @@ BuiltInLine::BuiltInLine(Console& console, bool endWhenDrained) : console_(conso
 
 velta36site::OpenedLine BuiltInLine::open(const velta36site::LineSpec& line, const refhost::Rs485Settings& rs485)
 {
-    if (!line.identity.port.empty())
+    if (line.identity.port != velta36site::kSimulatorPort)
         return velta36site::OpenSerialLine(line, rs485);
     std::vector<SimulatedControllerSpec> controllers;
     for (const velta36site::DeviceIdentity& device : line.devices) {

@@ -1,5 +1,5 @@
-// The built-in simulated controller: a site's line whose port the
-// configuration leaves empty is served by simulated controllers (one per
+// The built-in simulated controller: a site's line whose port is
+// "simulator" (velta36site::kSimulatorPort) is served by simulated controllers (one per
 // configured device, seeded with a working day of events) on a
 // pseudo-terminal of this process. Must outlive the site it opens lines
 // for.
@@ -20,7 +20,7 @@ public:
     // run without a round limit); a command's line stays.
     BuiltInLine(Console& console, bool endWhenDrained);
 
-    // For Site::setLineOpener: the simulated line for an empty port, the
+    // For Site::setLineOpener: the simulated line for the port "simulator", the
     // serial line otherwise.
     velta36site::OpenedLine open(const velta36site::LineSpec& line, const refhost::Rs485Settings& rs485);
     velta36site::LineOpener opener();

@@ -22,6 +22,7 @@ using velta36site::InputError;
 const int kExitOk = 0;
 const int kExitFailed = 1;     // the line, the controller or the system failed
 const int kExitBadInput = 2;   // the command line or the configuration is wrong
+const int kExitInterrupted = 130;   // stopped by an interrupt before the end (128 + SIGINT)
 
 struct RunOptions {
     velta36site::SiteOptions line;
@@ -47,10 +48,10 @@ struct EventsOptions {
 struct SimulateOptions {
     int32_t doors = 2;
     std::vector<int32_t> addresses;
-    int32_t events = -1;
+    std::optional<int32_t> events;   // none: a working day
     int32_t baud = 0;
     uint64_t seed = 1;
-    double seconds = 0;   // 0: until interrupted
+    std::optional<double> seconds;   // none: until interrupted
     double split = 0, noise = 0, corrupt = 0, refuse = 0, drop = 0, lose = 0;
     std::optional<std::string> capture;
 };
@@ -67,8 +68,11 @@ struct ScanOptions {
 };
 
 int RunCommand(const RunOptions& options, Console& console);
+// tries: runs of the command while the controller refuses one of its
+// steps (silence is not tried again).
+const int32_t kDefaultTries = 3;
 int ControlCommand(const velta36site::SiteOptions& options, const velta36site::ControlRequest& request,
-                   Console& console);
+                   int32_t tries, Console& console);
 int EventsCommand(const EventsOptions& options, Console& console);
 int SimulateCommand(const SimulateOptions& options, Console& console);
 int ScanCommand(const ScanOptions& options, Console& console);

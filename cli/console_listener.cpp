@@ -5,8 +5,39 @@
 namespace velta36cli {
 
 ConsoleListener::ConsoleListener(Console& console, const velta36site::Site& site)
-    : console_(console), several_(site.devices().size() > 1), trace_(site.config().trace)
+    : console_(console), several_(site.devices().size() > 1), trace_(site.config().trace),
+      timedOutInRow_(site.devices().size(), 0)
 {
+}
+
+void ConsoleListener::onRoundCompleted(const velta36site::DeviceIdentity& device)
+{
+    uint32_t& inRow = timedOutInRow_.at(device.index);
+    if (inRow >= kSilentRounds)
+        console_.line(device.name + ": answers again (" + device.place() + ")");
+    inRow = 0;
+}
+
+void ConsoleListener::onRoundTimedOut(const velta36site::DeviceIdentity& device)
+{
+    if (++timedOutInRow_.at(device.index) == kSilentRounds)
+        console_.line(device.name + ": no answer " + std::to_string(kSilentRounds) + " times in a row (" +
+                      device.place() + "); still polling");
+}
+
+void ConsoleListener::onLineState(const velta36site::LineIdentity& line, bool open, const std::string& error)
+{
+    if (open)
+        console_.line(line.port + ": open, its devices are polled");
+    else
+        console_.line(error + "; trying again, every second at first, then less often up to once a minute");
+}
+
+void ConsoleListener::onControlOutcome(const velta36site::DeviceIdentity& device,
+                                       const velta36site::ControlRequest& request,
+                                       const velta36site::ControlOutcome& outcome)
+{
+    console_.line(device.name + ": " + request.what + (outcome.carriedOut() ? ": done" : ": not carried out"));
 }
 
 void ConsoleListener::onEventStored(const velta36site::DeviceIdentity& device, const velta36site::StoredEvent& row)

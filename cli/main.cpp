@@ -13,6 +13,17 @@ using namespace velta36cli;
 
 namespace {
 
+// An empty port names no device: never read as "the simulator".
+CLI::Validator NamesADevice()
+{
+    return CLI::Validator(
+        [](std::string& port) {
+            return port.empty() ? std::string("an empty port names no device (--simulate for the simulator)")
+                                : std::string();
+        },
+        "PORT");
+}
+
 // For every subcommand that opens a port.
 void AddRs485Options(CLI::App& command, refhost::Rs485Settings& rs485)
 {
@@ -32,15 +43,32 @@ void AddRs485Options(CLI::App& command, refhost::Rs485Settings& rs485)
 
 void AddLineOptions(CLI::App& command, velta36site::SiteOptions& line)
 {
-    command.add_option("--port", line.port, "serial device or pseudo-terminal (default: built-in simulator)");
+    CLI::Option* port =
+        command.add_option("--port", line.port, "serial device or pseudo-terminal (none: the built-in simulator)")
+            ->check(NamesADevice());
     command.add_option("--baud", line.baud, "line speed (default 9600)");
     command.add_option("--address", line.address, "controller bus address (default 0)");
-    command.add_option("--config", line.config, "JSON configuration of a device or a list of devices");
+    CLI::Option* config =
+        command.add_option("--config", line.config, "JSON configuration of a device or a list of devices");
+    command
+        .add_flag_callback(
+            "--simulate", [&line] { line.port = velta36site::kSimulatorPort; },
+            "the built-in simulated controller (the default without --port and --config)")
+        ->excludes(port)
+        ->excludes(config);
     command.add_option("--dir", line.dir, "folder of ZRMDevice.db (default: current folder)");
     command.add_option("--plugin", line.plugin, "path of velta36.so (default: next to the tool)");
     command.add_flag("--trace", line.trace, "print every frame sent and received, and the plug-in's log");
     command.add_option("--capture", line.capture, "write every chunk on the line to this pcapng file");
     AddRs485Options(command, line.rs485);
+}
+
+// The commands whose steps are safe to send again from the start.
+void AddTriesOption(CLI::App& command, int32_t& tries)
+{
+    command.add_option("--tries", tries,
+                       "runs of the command while the controller refuses a step (default " +
+                           std::to_string(kDefaultTries) + ")");
 }
 
 }  // namespace
@@ -74,12 +102,16 @@ int main(int argc, char** argv)
     CLI::App* configureCommand =
         app.add_subcommand("configure", "download the configuration (doors, relay delays, card type)");
     AddLineOptions(*configureCommand, configureLine);
+    int32_t configureTries = kDefaultTries;
+    AddTriesOption(*configureCommand, configureTries);
 
     velta36site::SiteOptions addLine;
     std::string cardCode, endDate;
     int32_t addSlot = 0, addDoor = 0;
     CLI::App* addCommand = app.add_subcommand("add-card", "store a card in a slot of the controller");
     AddLineOptions(*addCommand, addLine);
+    int32_t addTries = kDefaultTries;
+    AddTriesOption(*addCommand, addTries);
     addCommand->add_option("--code", cardCode, "card code, 8 letters or digits")->required();
     addCommand->add_option("--slot", addSlot, "card slot 0..9999")->required();
     addCommand->add_option("--end", endDate, "last valid day, YYYY-MM-DD")->required();
@@ -89,6 +121,8 @@ int main(int argc, char** argv)
     int32_t deleteSlot = 0, deleteDoor = 0;
     CLI::App* deleteCommand = app.add_subcommand("delete-card", "clear a card slot of the controller");
     AddLineOptions(*deleteCommand, deleteLine);
+    int32_t deleteTries = kDefaultTries;
+    AddTriesOption(*deleteCommand, deleteTries);
     deleteCommand->add_option("--slot", deleteSlot, "card slot 0..9999")->required();
     deleteCommand->add_option("--door", deleteDoor, "door 1 or 2, or 0 for both")->required();
 
@@ -125,7 +159,7 @@ int main(int argc, char** argv)
 
     ScanOptions scan;
     CLI::App* scanCommand = app.add_subcommand("scan", "ask every address on a line for its door status");
-    scanCommand->add_option("--port", scan.port, "serial device or pseudo-terminal")->required();
+    scanCommand->add_option("--port", scan.port, "serial device or pseudo-terminal")->required()->check(NamesADevice());
     scanCommand->add_option("--baud", scan.baud, "line speed (default 9600)");
     scanCommand->add_option("--from", scan.from, "first address (default 0)");
     scanCommand->add_option("--to", scan.to, "last address (default 207)");
@@ -152,13 +186,15 @@ int main(int argc, char** argv)
         if (runCommand->parsed())
             return RunCommand(run, console);
         if (openCommand->parsed())
-            return ControlCommand(openLine, velta36site::OpenDoorRequest(openDoor), console);
+            return ControlCommand(openLine, velta36site::OpenDoorRequest(openDoor), 1, console);
         if (configureCommand->parsed())
-            return ControlCommand(configureLine, velta36site::ConfigureRequest(), console);
+            return ControlCommand(configureLine, velta36site::ConfigureRequest(), configureTries, console);
         if (addCommand->parsed())
-            return ControlCommand(addLine, velta36site::AddCardRequest(cardCode, addSlot, endDate, addDoor), console);
+            return ControlCommand(addLine, velta36site::AddCardRequest(cardCode, addSlot, endDate, addDoor),
+                                  addTries, console);
         if (deleteCommand->parsed())
-            return ControlCommand(deleteLine, velta36site::DeleteCardRequest(deleteSlot, deleteDoor), console);
+            return ControlCommand(deleteLine, velta36site::DeleteCardRequest(deleteSlot, deleteDoor), deleteTries,
+                                  console);
         if (eventsCommand->parsed())
             return EventsCommand(events, console);
         if (simulateCommand->parsed())

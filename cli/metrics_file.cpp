@@ -116,6 +116,14 @@ std::string MetricsText(const std::vector<DeviceMetrics>& devices, const std::op
                if (d.doors == 2 && d.door2Open)
                    text += "velta36_door_open" + Labels(d, ",door=\"2\"") + (*d.door2Open ? " 1\n" : " 0\n");
            });
+    // The error rides on the sample as a label while the port is closed.
+    Metric(out, devices, "velta36_line_open", "gauge",
+           "1 while the device's port is open; 0 while it cannot be opened (error: why).",
+           [](std::string& text, const DeviceMetrics& d) {
+               text += "velta36_line_open" +
+                       Labels(d, d.lineOpen ? std::string() : ",error=\"" + LabelValue(d.lineError) + "\"") +
+                       (d.lineOpen ? " 1\n" : " 0\n");
+           });
     if (upstream)
         UpstreamText(out, *upstream);
     return out;

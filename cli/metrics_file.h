@@ -2,7 +2,8 @@
 // exporter's textfile collector, or anything that reads the text format):
 // per device the rounds completed and timed out, the events stored and the
 // saves that failed since the run began, the database fault state, the age
-// of the last completed round and the door states.
+// of the last completed round, the door states, and whether the device's
+// line is open (with the error while it cannot be).
 //
 // The file is replaced as a whole (written beside it, then renamed), so a
 // reader never sees half of it.
@@ -28,6 +29,8 @@ struct DeviceMetrics {
     std::optional<double> lastRoundAgeSeconds;   // none before the first round
     int32_t doors = 1;
     std::optional<bool> door1Open, door2Open;    // none until reported
+    bool lineOpen = true;
+    std::string lineError;                       // why the port cannot be opened
 };
 
 // The MQTT upstream's figures (`run --mqtt`), from Upstream::stats().

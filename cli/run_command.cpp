@@ -10,6 +10,7 @@
 #include "built_in_line.h"
 #include "commands.h"
 #include "console_listener.h"
+#include "control_socket.h"
 #include "line_tally.h"
 #include "open_site.h"
 #include "output_format.h"
@@ -57,7 +58,7 @@ int RunCommand(const RunOptions& options, Console& console)
     std::optional<MetricsFile> metricsFile;
     if (options.metrics)
         metricsFile.emplace(*options.metrics);
-    velta36site::SiteConfig config = velta36site::ReadSiteConfig(options.line);
+    velta36site::SiteConfig config = ReadLineConfig(options.line);
     config.schedule.maxRounds = options.rounds;
     config.schedule.interval = std::chrono::milliseconds(static_cast<int64_t>(options.intervalSeconds * 1000));
     config.watchLines = true;   // for the summary's repeats and left-out openings
@@ -100,6 +101,16 @@ int RunCommand(const RunOptions& options, Console& console)
         }
     } endFirst{site};
 
+    // Commands of the tool run beside the rounds, through the site; a
+    // site that cannot listen still polls.
+    std::unique_ptr<ControlSocketServer> controlSocket;
+    const std::string socketPath = ControlSocketPath(site.config().dir.absolute);
+    try {
+        controlSocket.reset(new ControlSocketServer(site, socketPath));
+    } catch (const std::exception& error) {
+        console.line("commands cannot reach this run: " + std::string(error.what()));
+    }
+
     InstallStopSignals();
     const auto began = std::chrono::steady_clock::now();
     if (upstream)
@@ -111,7 +122,7 @@ int RunCommand(const RunOptions& options, Console& console)
         const int requests = StopRequests();
         if (requests != seenRequests) {
             if (seenRequests == 0) {
-                console.line("stopping after the current exchange (interrupt again to stop at once)");
+                console.line("stopping once the batch in hand is stored and acknowledged (interrupt again to stop at once)");
                 site.stop();
             } else {
                 site.abort();
@@ -131,6 +142,21 @@ int RunCommand(const RunOptions& options, Console& console)
     for (const std::string& error : site.errors()) {
         console.error(error);
         status = kExitFailed;
+    }
+    // Events a device could not store wait on its controller: the run did
+    // not do all it was asked.
+    const std::vector<velta36site::DeviceStatus> ended = site.status();
+    for (std::size_t i = 0; i < ended.size(); ++i) {
+        const refhost::DatabaseHealth& database = ended[i].progress.database;
+        if (!ended[i].lineOpen) {
+            console.error(site.devices()[i].name + ": not polled, its port never opened (" + ended[i].lineError + ")");
+            status = kExitFailed;
+        }
+        if (database.faulty) {
+            console.error(site.devices()[i].name + ": events not stored at the end (" + database.lastError +
+                          "); they wait on the controller");
+            status = kExitFailed;
+        }
     }
     if (site.captureFailed() || (metrics && metrics->failed()))
         status = kExitFailed;

@@ -49,6 +49,8 @@ void RunMetrics::update(bool last)
         device.eventsStored = figures.eventsStored;
         if (figures.lastRoundAt)
             device.lastRoundAgeSeconds = std::chrono::duration<double>(now - *figures.lastRoundAt).count();
+        device.lineOpen = figures.lineOpen;
+        device.lineError = figures.lineError;
         if (figures.doors) {
             device.door1Open = figures.doors->door1Open;
             device.door2Open = figures.doors->door2Open;

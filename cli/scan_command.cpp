@@ -13,6 +13,7 @@
 #include "output_format.h"
 #include "refhost/line_frames.h"
 #include "refhost/scheduler.h"
+#include "stop_signals.h"
 
 namespace velta36cli {
 
@@ -89,8 +90,26 @@ int ScanCommand(const ScanOptions& options, Console& console)
     const std::chrono::milliseconds window = refhost::ReplyTimeout(
         options.baud, refhost::CommandFrame(0, "{").size(), std::chrono::milliseconds(options.waitMs),
         refhost::kDoorStatusReplyBytes);
+    // Each address is printed as it answers, so an interrupt loses none.
+    InstallStopSignals();
     std::vector<std::pair<int32_t, std::string>> answers;
+    auto print = [&console, &answers](int32_t address, const std::string& reply) {
+        if (answers.size() == 1)
+            console.line("address  reply             what it says");
+        char head[32];
+        std::snprintf(head, sizeof(head), "%7d  ", address);
+        std::string shown = PrintableAscii(reply);
+        shown.resize(std::max<std::size_t>(shown.size(), 16), ' ');
+        console.line(head + shown + "  " + Meaning(address, reply));
+    };
+    int32_t last = options.to;
+    bool interrupted = false;
     for (int32_t address = options.from; address <= options.to; ++address) {
+        if (StopRequests() > 0) {
+            interrupted = true;
+            last = address - 1;
+            break;
+        }
         console.progress("scanning address " + std::to_string(address) + " (" + std::to_string(options.from) +
                          " to " + std::to_string(options.to) + "), " + std::to_string(answers.size()) +
                          " answered");
@@ -118,29 +137,28 @@ int ScanCommand(const ScanOptions& options, Console& console)
                 reply.append(reinterpret_cast<const char*>(chunk), n);
             }
         }
-        if (!reply.empty())
+        if (!reply.empty()) {
             answers.emplace_back(address, reply);
+            print(address, reply);
+        }
     }
     line.close();
     console.clearProgress();
 
-    const std::string range = "addresses " + std::to_string(options.from) + " to " + std::to_string(options.to);
+    const std::string range = "addresses " + std::to_string(options.from) + " to " + std::to_string(last);
+    const std::string asked = std::to_string(last - options.from + 1);
+    if (interrupted) {
+        console.line("interrupted: " + std::to_string(answers.size()) + " of " + asked + " addresses answered (" +
+                     range + ", " + std::to_string(options.to - last) + " not asked)");
+        return kExitInterrupted;
+    }
     if (answers.empty()) {
         console.error("no controller answered on " + options.port + " (" + range + ", " +
                       std::to_string(window.count()) + " ms each)");
         return kExitFailed;
     }
-    console.line("address  reply             what it says");
-    for (const auto& [address, reply] : answers) {
-        char head[32];
-        std::snprintf(head, sizeof(head), "%7d  ", address);
-        std::string shown = PrintableAscii(reply);
-        shown.resize(std::max<std::size_t>(shown.size(), 16), ' ');
-        console.line(head + shown + "  " + Meaning(address, reply));
-    }
-    console.line(std::to_string(answers.size()) + " of " + std::to_string(options.to - options.from + 1) +
-                 " addresses answered (" + range + " at " + std::to_string(options.baud) + " baud, " +
-                 std::to_string(window.count()) + " ms each)");
+    console.line(std::to_string(answers.size()) + " of " + asked + " addresses answered (" + range + " at " +
+                 std::to_string(options.baud) + " baud, " + std::to_string(window.count()) + " ms each)");
     return capture && capture->failed() ? kExitFailed : kExitOk;
 }
 

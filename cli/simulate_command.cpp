@@ -21,7 +21,7 @@ using velta36site::LineCapture;
 void CheckRate(const char* name, double rate)
 {
     if (!(rate >= 0 && rate <= 1))
-        throw InputError(std::string("--") + name + " must be a rate between 0 and 1");
+        throw InputError(std::string("--") + name + " must be a rate from 0 to 1");
 }
 
 std::string AddressList(const std::vector<int32_t>& addresses)
@@ -38,10 +38,12 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
 {
     if (options.doors != 1 && options.doors != 2)
         throw InputError("--doors must be 1 or 2");
-    if (options.events < -1 || options.events > 100000)
-        throw InputError("--events must be between 0 and 100000");
-    if (options.baud < 0)
-        throw InputError("--baud must not be negative");
+    if (options.events && (*options.events < 0 || *options.events > 100000))
+        throw InputError("--events " + std::to_string(*options.events) + " is out of range (0 to 100000)");
+    if (options.seconds && !(*options.seconds > 0))
+        throw InputError("--seconds must be more than 0");
+    if (options.baud != 0 && !refhost::IsStandardBaud(options.baud))
+        throw InputError("--baud " + std::to_string(options.baud) + " is not a standard rate (or 0: unpaced)");
     CheckRate("split", options.split);
     CheckRate("noise", options.noise);
     CheckRate("corrupt", options.corrupt);
@@ -60,7 +62,7 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
         SimulatedControllerSpec spec;
         spec.address = address;
         spec.doors = options.doors;
-        spec.events = options.events;
+        spec.events = options.events.value_or(-1);
         spec.seed = options.seed + static_cast<uint64_t>(address);
         spec.faults.splitReply = options.split;
         spec.faults.noiseBeforeReply = options.noise;
@@ -106,8 +108,8 @@ int SimulateCommand(const SimulateOptions& options, Console& console)
     const auto began = std::chrono::steady_clock::now();
     while (StopRequests() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (options.seconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() >= options.seconds)
+        if (options.seconds &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() >= *options.seconds)
             break;
     }
     line.stop();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -23,6 +24,58 @@ namespace {
 // and line errors; and how often it looks while a command is pending.
 const std::chrono::milliseconds kPeriod(250);
 const std::chrono::milliseconds kCommandLook(5);
+
+// The requests of a polling round whose replies are read, never
+// acknowledged: the status read "{" and the event read "q". Ending a round
+// on a stop right after one of them loses nothing, as the controller
+// deletes a batch only on "v0". Frames: "@", address, command, ...
+bool IsReadRequest(const unsigned char* frame, std::size_t length)
+{
+    return length >= 3 && frame[0] == '@' && (frame[2] == 'q' || frame[2] == '{');
+}
+
+// A line whose port did not open at the start: opened through the site's
+// opener when the scheduler tries it again.
+class LateLine : public refhost::Transport {
+public:
+    LateLine(LineOpener opener, LineSpec line, refhost::Rs485Settings rs485)
+        : opener_(std::move(opener)), line_(std::move(line)), rs485_(rs485)
+    {
+    }
+    void open() override
+    {
+        if (!inner_)
+            inner_ = opener_(line_, rs485_).transport;
+        inner_->open();
+    }
+    void close() override
+    {
+        if (inner_)
+            inner_->close();
+    }
+    bool isOpen() const override { return inner_ && inner_->isOpen(); }
+    void send(const unsigned char* data, std::size_t len) override { opened().send(data, len); }
+    std::size_t receive(unsigned char* buf, std::size_t capacity, std::chrono::milliseconds timeout) override
+    {
+        return opened().receive(buf, capacity, timeout);
+    }
+    void flush() override { opened().flush(); }
+    void pause(std::chrono::milliseconds delay) override { opened().pause(delay); }
+
+private:
+    refhost::Transport& opened()
+    {
+        open();
+        return *inner_;
+    }
+
+    LineOpener opener_;
+    LineSpec line_;
+    refhost::Rs485Settings rs485_;
+    std::unique_ptr<refhost::Transport> inner_;
+};
+
+const std::chrono::milliseconds kFirstReopen(1000);
 
 }  // namespace
 
@@ -95,8 +148,9 @@ void Site::tell(Call call)
 
 OpenedLine OpenSerialLine(const LineSpec& line, const refhost::Rs485Settings& rs485)
 {
-    if (line.identity.port.empty())
-        throw InputError(line.devices.front().name + ": no port given, and no simulated line here to use instead");
+    if (line.identity.port.empty() || line.identity.port == kSimulatorPort)
+        throw InputError(line.devices.front().name + ": port \"" + line.identity.port +
+                         "\" is no device path, and no simulated controller serves it here");
     std::unique_ptr<refhost::Transport> transport(
         new refhost::SerialTransport(line.identity.port, line.identity.baud, rs485));
     transport->open();
@@ -113,9 +167,16 @@ Site::Site(SiteConfig config)
     state_.resize(devices_.size());
     timeoutsTold_.assign(devices_.size(), 0);
 
+    if (!config_.schedule.stopPoint)
+        config_.schedule.stopPoint = IsReadRequest;
+    if (config_.schedule.reopenFirst.count() == 0)
+        config_.schedule.reopenFirst = kFirstReopen;
+    lineErrors_.resize(lines_.size());
     scheduler_.reset(new refhost::Scheduler(config_.schedule));
     scheduler_->setEventObserver(
         [this](std::size_t device, const refhost::HostEvent& event) { onHostEvent(device, event); });
+    scheduler_->setLineObserver(
+        [this](std::size_t line, bool open, const std::string& error) { onLineState(line, open, error); });
     scheduler_->setDatabaseObserver([this](std::size_t device, const refhost::DatabaseHealth& health) {
         notices_.post([this, device, health] {
             tell([&](SiteListener& listener) { listener.onDatabaseFault(devices_[device], health); });
@@ -207,11 +268,28 @@ void Site::openLines()
         throw std::logic_error("the plug-in is loaded before the lines are opened");
     if (linesOpen_)
         return;
+    // Opened here so that a missing, busy or forbidden port is reported
+    // before anything runs; what the user gave wrong stops everything.
+    std::vector<OpenedLine> opening;
+    std::exception_ptr firstFailure;
+    for (const LineSpec& line : config_.lines) {
+        try {
+            opening.push_back(opener_(line, config_.rs485));
+        } catch (const InputError&) {
+            throw;
+        } catch (const std::exception&) {
+            if (!firstFailure)
+                firstFailure = std::current_exception();
+            opening.push_back(OpenedLine{std::unique_ptr<refhost::Transport>(new LateLine(opener_, line, config_.rs485)),
+                                         "", {}});
+        }
+    }
+    if (firstFailure && std::none_of(opening.begin(), opening.end(),
+                                     [](const OpenedLine& line) { return line.transport->isOpen(); }))
+        std::rethrow_exception(firstFailure);
     linesOpen_ = true;
     for (const LineSpec& line : config_.lines) {
-        // Opened here so that a missing, busy or forbidden port is reported
-        // before anything runs.
-        OpenedLine opened = opener_(line, config_.rs485);
+        OpenedLine opened = std::move(opening.at(line.identity.index));
         const std::string port = opened.port.empty() ? line.identity.port : opened.port;
         const std::size_t index = scheduler_->addLine(port, std::move(opened.transport), line.identity.baud);
         lines_[index].port = port;
@@ -320,8 +398,12 @@ std::vector<DeviceStatus> Site::status() const
     const std::vector<refhost::DeviceProgress> progress = scheduler_->progress();
     std::lock_guard<std::mutex> lock(stateMutex_);
     std::vector<DeviceStatus> all;
-    for (std::size_t i = 0; i < progress.size() && i < state_.size(); ++i)
-        all.push_back(DeviceStatus{progress[i], state_[i].doors, state_[i].lastRoundAt, state_[i].eventsStored});
+    for (std::size_t i = 0; i < progress.size() && i < state_.size(); ++i) {
+        DeviceStatus device{progress[i], state_[i].doors, state_[i].lastRoundAt, state_[i].eventsStored, true, ""};
+        device.lineError = lineErrors_.at(devices_[i].line);
+        device.lineOpen = device.lineError.empty();
+        all.push_back(device);
+    }
     return all;
 }
 
@@ -380,6 +462,18 @@ void Site::onHostEvent(std::size_t device, const refhost::HostEvent& event)
     default:
         break;
     }
+}
+
+// On a line's thread.
+void Site::onLineState(std::size_t line, bool open, const std::string& error)
+{
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        lineErrors_.at(line) = open ? std::string() : error;
+    }
+    notices_.post([this, line, open, error] {
+        tell([&](SiteListener& listener) { listener.onLineState(lines_[line], open, error); });
+    });
 }
 
 // On a line's thread: the capture is written at once, as close to the wire
@@ -514,6 +608,7 @@ void SiteListener::onRoundCompleted(const DeviceIdentity&) {}
 void SiteListener::onRoundTimedOut(const DeviceIdentity&) {}
 void SiteListener::onDatabaseFault(const DeviceIdentity&, const refhost::DatabaseHealth&) {}
 void SiteListener::onLineStopped(const LineIdentity&, const std::string&) {}
+void SiteListener::onLineState(const LineIdentity&, bool, const std::string&) {}
 void SiteListener::onControlOutcome(const DeviceIdentity&, const ControlRequest&, const ControlOutcome&) {}
 void SiteListener::onTraffic(const refhost::TraceRecord&) {}
 void SiteListener::onPluginLog(const DeviceIdentity&, const std::string&) {}

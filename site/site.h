@@ -9,18 +9,19 @@
 //   Site site(ReadSiteConfig(options));
 //   site.openCapture();          // the pcapng file, when one is configured
 //   site.loadPlugin();           // velta36.so
+//   site.silencePluginOutput();  // the plug-in's standard output is the site's
+//   site.openLines();            // every port opened, every device configured
 //   site.enterWorkingFolder();   // created if missing; the plug-in opens
 //                                // "ZRMDevice.db" relative to it
 //   site.setUpEventDatabase();   // the file and table, when missing
-//   site.silencePluginOutput();  // the plug-in's standard output is the site's
-//   site.openLines();            // every port opened, every device configured
 //   site.addListener(console);
 //   site.start();
 //   ... site.submit(device, OpenDoorRequest(1)).get() ...
 //   site.stop(); site.wait();
 //
 // Paths are absolute from the configuration on, so the folder may be
-// entered at any point before start(). openLines() and
+// entered at any point before start(); entered after the lines, a port
+// that cannot be opened leaves no folder or database behind. openLines() and
 // setUpEventDatabase() need the plug-in; openCapture() comes before
 // openLines(), silencePluginOutput() before start(); start() needs the
 // lines (std::logic_error otherwise). A step that fails throws (InputError for what
@@ -73,7 +74,8 @@ struct OpenedLine {
 
 // Opens one line of the configuration. The default opens the configured
 // port as a serial line; a front end replaces it to serve lines whose port
-// is empty (the built-in simulated controller) or to use other transports.
+// is "simulator" (the built-in simulated controller) or to use other
+// transports.
 // Whatever serves a line must outlive the site.
 using LineOpener = std::function<OpenedLine(const LineSpec& line, const refhost::Rs485Settings& rs485)>;
 OpenedLine OpenSerialLine(const LineSpec& line, const refhost::Rs485Settings& rs485);
@@ -89,6 +91,8 @@ struct DeviceStatus {
     std::optional<DoorStates> doors;    // as last published; none before the first round
     std::optional<std::chrono::steady_clock::time_point> lastRoundAt;
     uint64_t eventsStored = 0;          // rows of the device told to listeners
+    bool lineOpen = true;               // false while its port cannot be opened
+    std::string lineError;              // why, while it cannot
 };
 
 class Site {
@@ -112,6 +116,10 @@ public:
     // settings lines) stays on standard output.
     void silencePluginOutput();
     void setLineOpener(LineOpener opener);
+    // Every line opened, every device configured. A line whose port cannot
+    // be opened is tried again from start() on, every second at first, the
+    // wait doubling to a minute (onLineState), while the others run; when
+    // no line opens, the first line's error is thrown.
     void openLines();
     // Before start(); the listener must outlive the site's run.
     void addListener(SiteListener& listener);
@@ -152,6 +160,7 @@ private:
 
     void onHostEvent(std::size_t device, const refhost::HostEvent& event);
     void onTrace(const refhost::TraceRecord& record);
+    void onLineState(std::size_t line, bool open, const std::string& error);
     void addCaptureInterface(std::size_t line, const LineSpec& spec);
     const DeviceIdentity& identityOfDataId(int64_t dataId);
     void readEvents();
@@ -180,6 +189,7 @@ private:
 
     mutable std::mutex stateMutex_;
     std::vector<DeviceState> state_;
+    std::vector<std::string> lineErrors_;   // by line; empty: open
 
     // On the notification thread only.
     std::unique_ptr<EventStream> stream_;

@@ -81,6 +81,7 @@ DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single,
                       const Source& source)
 {
     const std::string& origin = source.origin;
+    const bool fromFile = defaults.config.has_value();
     const std::string where = single ? origin : origin + ", device " + std::to_string(place + 1);
     if (!object.isObject())
         throw InputError(where + ": a device's configuration must be a JSON object");
@@ -108,17 +109,20 @@ DeviceSpec ReadDevice(const Json::Value& object, std::size_t place, bool single,
     // went into the site's database. The simulator is asked for by name.
     const Json::Value& port = object["port"];
     if (!port.isNull() && !port.isString())
-        throw InputError(where + ": \"port\" must be a device path, or \"simulator\"");
-    if (port.isString() && port.asString().empty())
-        throw InputError(where + ": \"port\" is empty (a device path, or \"simulator\")");
-    if (!source.text.empty() && port.isNull() && !defaults.port)
-        throw InputError(where + ": \"port\" is missing (a device path, or \"simulator\")");
+        throw InputError(where + ": \"port\" must be a device path, or \"" + kSimulatorPort + "\"");
     if (single && defaults.port)
         device.port = *defaults.port;
     else if (port.isString())
-        device.port = port.asString() == kSimulatorPort ? std::string() : port.asString();
+        device.port = port.asString();
     else if (defaults.port)
         device.port = *defaults.port;
+    else if (fromFile)
+        throw InputError(where + ": \"port\" is missing (a device path, or \"" + kSimulatorPort + "\")");
+    else
+        device.port = kSimulatorPort;
+    // An empty port names no device; it never stands for the simulator.
+    if (device.port.empty())
+        throw InputError(where + ": \"port\" is empty (a device path, or \"" + kSimulatorPort + "\")");
 
     if (device.address < 0 || device.address > refhost::kMaxAddress)
         throw InputError(where + ": address " + std::to_string(device.address) + " is out of range (0 to 207)");
@@ -199,7 +203,7 @@ std::vector<LineSpec> GroupByLine(std::vector<DeviceSpec>& devices)
         std::size_t line = 0;
         while (line < lines.size() && lines[line].identity.port != device.port)
             ++line;
-        const std::string portName = device.port.empty() ? "the simulated line" : device.port;
+        const std::string portName = device.port == kSimulatorPort ? "the simulated line" : device.port;
         if (line == lines.size()) {
             lines.push_back(LineSpec{LineIdentity{line, device.port, device.baud}, {}});
             members.emplace_back();

@@ -25,9 +25,15 @@
 
 namespace velta36site {
 
+// The port of a line served by the built-in simulated controller: asked
+// for by name, never taken for a missing or empty port.
+const char* const kSimulatorPort = "simulator";
+
 // What a front end (the command line, a service) hands over.
 struct SiteOptions {
-    std::optional<std::string> port;     // none: the built-in simulated controller
+    // None: the built-in simulated controller when there is no
+    // configuration file; a file names each device's "port".
+    std::optional<std::string> port;
     std::optional<int32_t> baud;
     std::optional<int32_t> address;
     std::optional<std::string> config;   // the JSON configuration file

@@ -58,6 +58,11 @@ public:
     // devices are no longer polled. Noticed within a few hundred ms.
     virtual void onLineStopped(const LineIdentity& line, const std::string& error);
 
+    // A line's port could not be opened (open false, with why; told again
+    // when the reason changes): its devices wait while it is tried again
+    // with back-off, the other lines run on. Or it opened after that.
+    virtual void onLineState(const LineIdentity& line, bool open, const std::string& error);
+
     // A command submitted through Site::submit ended (its future holds the
     // same outcome).
     virtual void onControlOutcome(const DeviceIdentity& device, const ControlRequest& request,

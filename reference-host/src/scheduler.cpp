@@ -36,6 +36,9 @@ public:
         ++sends_;
         lastSendAt_ = SteadyClock::now();
         lastSendBytes_ = len;
+        lastSent_.assign(data, data + len);
+        receivedSinceSend_ = 0;
+        replySinceSend_.clear();
         if (tap_)
             tap_(TraceRecord::Direction::Sent, data, len);
     }
@@ -49,6 +52,9 @@ public:
             failed_ = true;
             throw;
         }
+        receivedSinceSend_ += n;
+        for (std::size_t i = 0; i < n && replySinceSend_.size() < kReplyKept; ++i)
+            replySinceSend_.push_back(buf[i]);
         if (n > 0 && tap_)
             tap_(TraceRecord::Direction::Received, buf, n);
         return n;
@@ -61,6 +67,10 @@ public:
     bool failed() const { return failed_; }
     SteadyClock::time_point lastSendAt() const { return lastSendAt_; }
     std::size_t lastSendBytes() const { return lastSendBytes_; }
+    const std::vector<unsigned char>& lastSent() const { return lastSent_; }
+    std::size_t receivedSinceSend() const { return receivedSinceSend_; }
+    // The first bytes received since the last send.
+    const std::vector<unsigned char>& replySinceSend() const { return replySinceSend_; }
 
 private:
     std::unique_ptr<Transport> inner_;
@@ -68,6 +78,10 @@ private:
     uint64_t sends_ = 0;
     SteadyClock::time_point lastSendAt_;
     std::size_t lastSendBytes_ = 0;
+    std::vector<unsigned char> lastSent_;
+    std::size_t receivedSinceSend_ = 0;
+    std::vector<unsigned char> replySinceSend_;
+    static constexpr std::size_t kReplyKept = 64;
     bool failed_ = false;
 };
 
@@ -204,6 +218,56 @@ void Scheduler::setCycleCheck(CycleCheck check)
     cycleCheck_ = std::move(check);
 }
 
+void Scheduler::setLineObserver(LineObserver observer)
+{
+    lineObserver_ = std::move(observer);
+}
+
+bool Scheduler::openLine(Line& line)
+{
+    std::chrono::milliseconds wait = options_.reopenFirst;
+    std::string told;
+    for (;;) {
+        try {
+            line.wire->open();
+            if (!told.empty() && lineObserver_)
+                lineObserver_(line.index, true, "");
+            return true;
+        } catch (const std::exception& error) {
+            if (wait.count() <= 0)
+                throw;
+            if (told != error.what()) {
+                told = error.what();
+                if (lineObserver_)
+                    lineObserver_(line.index, false, told);
+            }
+        }
+        // Commands cannot wait for a port that may never come.
+        failPending(line, line.name + ": the port is not open (" + told + ")");
+        const SteadyClock::time_point until = SteadyClock::now() + wait;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            const bool woken = wake_.wait_until(lock, until, [this, &line] {
+                if (stopping_)
+                    return true;
+                for (const Device* device : line.devices) {
+                    if (!device->queue.empty())
+                        return true;
+                }
+                return false;
+            });
+            if (stopping_)
+                return false;
+            if (!woken)
+                break;
+            lock.unlock();
+            failPending(line, line.name + ": the port is not open (" + told + ")");
+            lock.lock();
+        }
+        wait = std::min(wait * 2, options_.reopenLongest);
+    }
+}
+
 void Scheduler::watchDatabase(Device& device, const HostEvent& event)
 {
     const DatabaseHealthWatch::Change change =
@@ -325,8 +389,8 @@ void Scheduler::runLine(Line& line)
     });
     std::string failure;
     try {
-        line.wire->open();
-        while (!stopping_) {
+        const bool opened = openLine(line);
+        while (opened && !stopping_) {
             runCycle(line);
             if (stopping_ || lineDone(line))
                 break;
@@ -337,7 +401,7 @@ void Scheduler::runLine(Line& line)
         }
         // Controls queued while the last exchange ran still get their turn,
         // unless the host is being torn down in a hurry.
-        if (!aborting_) {
+        if (opened && !aborting_) {
             for (Device* device : line.devices)
                 runControls(line, *device);
         }
@@ -397,7 +461,12 @@ void Scheduler::runControls(Line& line, Device& device)
                                                    outRet);
             outcome.started = line.wire->sends() > before;
             if (outcome.started)
-                outcome.timedOut = !driveExchange(line, device);
+                outcome.timedOut = !driveExchange(line, device, false);
+            outcome.framesSent = static_cast<uint32_t>(line.wire->sends() - before);
+            if (outcome.started) {
+                outcome.lastFrame = line.wire->lastSent();
+                outcome.lastReply = line.wire->replySinceSend();
+            }
             int32_t value = -1;
             int returned = 0;
             dev.DeviceIoControl(options_.resultQueryCode, nullptr, 0, &value, sizeof(value), returned);
@@ -435,15 +504,58 @@ void Scheduler::runRound(Line& line, Device& device)
             dev.Reset();
         return;
     }
-    driveExchange(line, device);
+    driveExchange(line, device, true);
 }
 
-bool Scheduler::driveExchange(Line& line, Device& device)
+void Scheduler::dropReplyInFlight(Line& line)
+{
+    const SteadyClock::time_point deadline =
+        line.wire->lastSendAt() + ReplyTimeout(line.baud, line.wire->lastSendBytes(), options_.turnaround);
+    unsigned char chunk[512];
+    while (!aborting_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0)
+            return;
+        const std::size_t n = line.wire->receive(chunk, sizeof(chunk), std::min(left, std::chrono::milliseconds(100)));
+        if (n > 0 && chunk[n - 1] == '/')   // every reply ends with '/'
+            return;
+    }
+}
+
+bool Scheduler::atStopPoint(const Line& line) const
+{
+    const std::vector<unsigned char>& frame = line.wire->lastSent();
+    if (!options_.stopPoint || frame.empty() || !options_.stopPoint(frame.data(), frame.size()))
+        return false;
+    if (stopping_)
+        return true;
+    // A command waiting (a door to open) goes before the rest of a long
+    // drain; the next round reads on where this one ended.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Device* device : line.devices) {
+        if (!device->queue.empty())
+            return true;
+    }
+    return false;
+}
+
+bool Scheduler::driveExchange(Line& line, Device& device, bool round)
 {
     ZRMSPDevice& dev = *device.handle;
     const bool polling = dev.IsProcessing();
     unsigned char chunk[512];
     for (;;) {
+        if (round && atStopPoint(line)) {
+            // Stopping, or a command waits: what is stored has been
+            // acknowledged, the reply awaited would only be read. End
+            // here; the controller keeps it. Its reply, already on its way,
+            // is let through and dropped, so that the next frame (a
+            // command, or another program's) meets a quiet line.
+            dropReplyInFlight(line);
+            dev.Reset();
+            line.wire->flush();
+            return false;
+        }
         const SteadyClock::time_point deadline =
             line.wire->lastSendAt() + ReplyTimeout(line.baud, line.wire->lastSendBytes(), options_.turnaround);
         const SteadyClock::time_point now = SteadyClock::now();

@@ -8,8 +8,9 @@ SimulatedController& SharedLine::Add(const ControllerOptions& options)
 {
     if (options.doors != 1 && options.doors != 2)
         throw std::invalid_argument("a controller has 1 or 2 doors");
-    if (options.address < 0 || options.address > 0x7F - '0')
-        throw std::invalid_argument("address out of range");
+    // The address travels as the character '0' + address, in 8 bits.
+    if (options.address < 0 || options.address > 0xFF - '0')
+        throw std::invalid_argument("address " + std::to_string(options.address) + " is out of range (0 to 207)");
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& entry : controllers_) {
         if (entry.first == options.address)

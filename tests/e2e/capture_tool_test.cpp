@@ -119,9 +119,9 @@ TEST_F(Tool, CaptureOfAFaultyLineDecodesInTshark)
     setup.faults.refuseCommand = 0.15;
     setup.faultSeed = 5;
     e2e::SimLine sim({setup});
-    std::ofstream("device.json") << "{\"name\": \"gate\", \"address\": 3, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"gate\", \"address\": 3, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
-    const std::vector<std::string> line = {"--port", sim.path(), "--config", "device.json"};
+    const std::vector<std::string> line = {"--config", "device.json"};
     auto withLine = [&line](std::vector<std::string> args) {
         args.insert(args.begin() + 1, line.begin(), line.end());
         return args;

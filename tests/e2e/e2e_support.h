@@ -63,10 +63,11 @@ inline std::vector<velta36sim::GeneratedEvent> IndependentEvents(uint64_t seed, 
     return velta36sim::GenerateEvents(options);
 }
 
-// Simulated controllers sharing one pseudo-terminal, served unpaced.
+// Simulated controllers sharing one pseudo-terminal, served unpaced (or
+// with replies paced at a baud rate).
 class SimLine {
 public:
-    explicit SimLine(const std::vector<ControllerSetup>& controllers) : line_(clock_)
+    explicit SimLine(const std::vector<ControllerSetup>& controllers, int32_t baud = 0) : line_(clock_)
     {
         for (const ControllerSetup& setup : controllers) {
             velta36sim::ControllerOptions options;
@@ -76,7 +77,9 @@ public:
             options.faultSeed = setup.faultSeed;
             line_.Add(options).controller().StoreEvents(velta36sim::RecordsOf(setup.events));
         }
-        server_.reset(new velta36sim::LineServer(line_, velta36sim::ServerOptions()));
+        velta36sim::ServerOptions options;
+        options.baud = baud;
+        server_.reset(new velta36sim::LineServer(line_, options));
         path_ = server_->StartPty();
     }
     const std::string& path() const { return path_; }

@@ -3,6 +3,7 @@
 // without RS-485 asked for it is one clear line.
 #include <gtest/gtest.h>
 
+#include "tool_process.h"
 #include "tool_support.h"
 
 namespace {
@@ -61,6 +62,21 @@ TEST_F(Tool, ScanFindsExactlyTheControllersThatAnswer)
     EXPECT_NE(result.out.find("4 of 16 addresses answered"), std::string::npos) << result.out;
     // Each controller heard one request; the lost replies were not asked twice.
     EXPECT_EQ(sim.with(7, [](velta36sim::SimulatedController& c) { return c.Stats().framesHeard; }), 1u);
+}
+
+// Each address is printed as it answers: an interrupt in the middle of a
+// long scan keeps what was found, and says how far it got.
+TEST_F(Tool, AnInterruptedScanPrintsWhatItFound)
+{
+    e2e::SimLine sim({At(2)});
+    e2e::ToolProcess scan({"scan", "--port", sim.path(), "--baud", "115200", "--wait", "100"}, "scan.out",
+                          "scan.err");
+    ASSERT_TRUE(e2e::WaitFor([] { return e2e::ReadFile("scan.out").find("door status 3") != std::string::npos; }));
+    EXPECT_EQ(scan.interrupt(), 130);
+    const std::string out = e2e::ReadFile("scan.out");
+    EXPECT_EQ(Answers(out).count(2), 1u) << out;
+    EXPECT_NE(out.find("interrupted: 1 of "), std::string::npos) << out;
+    EXPECT_NE(out.find(" not asked)"), std::string::npos) << out;
 }
 
 TEST_F(Tool, ScanOfASilentLineFailsWithOneLine)

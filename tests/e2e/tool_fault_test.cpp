@@ -101,7 +101,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
     setup.events.assign(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(delivered));
     e2e::SimLine sim({setup});
     giveToTool(sim.path());
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
     auto held = [&sim] {
         return sim.with(1, [](SimulatedController& c) { return c.controller().StoredEvents().size(); });
@@ -116,7 +116,7 @@ TEST_F(ToolUnderDatabaseFaults, run_keeps_polling_and_stores_every_event_once)
         delivered += count;
     };
 
-    ToolProcess tool({"run", "--port", sim.path(), "--config", "device.json", "--dir", "db", "--interval", "0.05"},
+    ToolProcess tool({"run", "--config", "device.json", "--dir", "db", "--interval", "0.05"},
                      "tool.out", "tool.err", uid, gid);
     auto out = [] { return ReadFile("tool.out"); };
     ASSERT_TRUE(e2e::WaitFor([&] { return held() == 0; })) << out() << ReadFile("tool.err");

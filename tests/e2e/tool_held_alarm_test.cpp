@@ -50,11 +50,11 @@ TEST(ToolHeldBreakIn, refused_for_over_a_minute_it_ends_as_one_break_in_row)
     auto held = [&sim] {
         return sim.with(1, [](SimulatedController& c) { return c.controller().StoredEvents().size(); });
     };
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 1}}";
 
     const auto started = std::chrono::steady_clock::now();
-    e2e::ToolProcess tool({"run", "--port", sim.path(), "--config", "device.json", "--interval", "0.5"}, "tool.out",
+    e2e::ToolProcess tool({"run", "--config", "device.json", "--interval", "0.5"}, "tool.out",
                           "tool.err");
     auto out = [] { return e2e::ReadFile("tool.out"); };
     ASSERT_TRUE(e2e::WaitFor([&] { return e2e::Count(out(), "front: events not stored (") == 1; })) << out();

@@ -3,6 +3,10 @@
 // or a pseudo-terminal stores every event; `events` lists them newest first.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <set>
@@ -47,11 +51,27 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
 {
     std::ofstream("bad.json") << "{\"appSetting\": ";
     std::ofstream("list.json") << "[{\"port\": \"/dev/ttyS9\", \"address\": 1}, {\"port\": \"/dev/ttyS9\", \"address\": 1}]";
+    // The simulator runs only when asked for: a device without a port, or
+    // an empty one, is refused, never served by invented events.
+    std::ofstream("portless.json") << "{\"address\": 1}";
+    std::ofstream("empty-port.json") << "[{\"port\": \"/dev/null\"}, {\"port\": \"\", \"address\": 2}]";
     const std::vector<std::vector<std::string>> cases = {
         {"run", "--no-such-option"},
         {"run", "--config", "bad.json"},
         {"run", "--config", "missing.json"},
         {"run", "--config", "list.json"},
+        {"run", "--config", "portless.json", "--dir", "never"},
+        {"run", "--config", "empty-port.json", "--dir", "never"},
+        {"run", "--port", "", "--dir", "never"},
+        {"run", "--config", "list.json", "--port", "/dev/null", "--dir", "never"},
+        {"run", "--simulate", "--port", "/dev/null", "--dir", "never"},
+        {"open-door", "--door", "1", "--config", "portless.json"},
+        {"configure", "--port", "/dev/null", "--tries", "0"},
+        {"simulate", "--events", "-1"},
+        {"simulate", "--seconds", "-1"},
+        {"simulate", "--address", "208"},
+        {"simulate", "--refuse", "1.5"},
+        {"scan", "--port", ""},
         {"run", "--baud", "12345"},
         {"open-door", "--door", "3"},
         {"open-door", "--door", "0"},
@@ -110,11 +130,23 @@ TEST_F(Tool, BadInputIsOneLineAndExitStatusTwo)
     }
 }
 
-TEST_F(Tool, MissingPortIsReportedWithoutACrash)
+TEST_F(Tool, APortThatCannotBeOpenedLeavesNothingBehind)
 {
-    const ToolResult result = RunTool({"run", "--port", "/dev/no-such-tty", "--dir", "."});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("no such serial device"), std::string::npos) << result.err;
+    e2e::SimLine sim({});
+    const int busy = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(::flock(busy, LOCK_EX | LOCK_NB), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/dev/no-such-tty", "no such serial device"},
+        {sim.path(), "busy"},
+    };
+    for (const auto& [port, why] : cases) {
+        const ToolResult result = RunTool({"run", "--port", port, "--dir", "never"});
+        EXPECT_EQ(result.status, 1) << port;
+        EXPECT_NE(result.err.find(why), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists("never")) << port;
+    }
+    ::close(busy);
 }
 
 TEST_F(Tool, RunDrainsTheBuiltInSimulatorAndEventsListsNewestFirst)
@@ -203,10 +235,10 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     setup.events = e2e::IndependentEvents(61, 40);
     e2e::SimLine sim({setup});
 
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"port\": \"" + sim.path() + "\", \"name\": \"front\", \"address\": 2, \"data_id\": 77, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
     const ToolResult run = RunTool(
-        {"run", "--port", sim.path(), "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
+        {"run", "--config", "device.json", "--rounds", "2", "--metrics", "site.prom"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("front: door 1 closed, door 2 closed"), std::string::npos) << run.out;
     const std::vector<velta36site::StoredEvent> rows = e2e::StoredRows();
@@ -229,10 +261,11 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     ASSERT_EQ(metrics.count(age), 1u);
     EXPECT_GE(metrics[age], 0);
     EXPECT_LT(metrics[age], 60);
-    EXPECT_EQ(metrics.size(), 8u) << e2e::ReadFile("site.prom");
+    EXPECT_EQ(metrics["velta36_line_open" + front + "}"], 1);
+    EXPECT_EQ(metrics.size(), 9u) << e2e::ReadFile("site.prom");
     EXPECT_FALSE(std::filesystem::exists("site.prom.tmp"));
 
-    const ToolResult add = RunTool({"add-card", "--port", sim.path(), "--config", "device.json", "--code",
+    const ToolResult add = RunTool({"add-card", "--config", "device.json", "--code",
                                     "00001234", "--slot", "7", "--end", "2031-01-15", "--door", "1"});
     EXPECT_EQ(add.status, 0) << add.err;
     const velta36sim::CardSlot slot =
@@ -244,6 +277,39 @@ TEST_F(Tool, RunAndCommandsOnAPseudoTerminal)
     const ToolResult silent = RunTool({"configure", "--port", sim.path(), "--address", "5", "--baud", "115200"});
     EXPECT_EQ(silent.status, 1);
     EXPECT_NE(silent.err.find("no answer"), std::string::npos) << silent.err;
+}
+
+// A controller that refuses some commands: the step it refused is named,
+// and --tries runs the download again from the start until it goes through
+// (the refusals follow the seed: the same ones every time).
+TEST_F(Tool, ARefusedStepIsNamedAndTriedAgain)
+{
+    e2e::ControllerSetup setup;
+    setup.address = 3;
+    setup.faults.refuseCommand = 0.1;
+    setup.faultSeed = 7;
+    e2e::SimLine sim({setup});
+    const std::vector<std::string> line = {"configure", "--port", sim.path(), "--address", "3", "--baud", "115200"};
+    auto with = [&line](const std::string& tries) {
+        std::vector<std::string> args = line;
+        args.insert(args.end(), {"--tries", tries});
+        return args;
+    };
+
+    const ToolResult tried = RunTool(with("40"));
+    EXPECT_EQ(tried.status, 0) << tried.err;
+    EXPECT_NE(tried.out.find("refused by the controller (it answered \"n3/\"); again from the start (try 2 of 40)"),
+              std::string::npos)
+        << tried.out;
+    EXPECT_NE(tried.out.find("done: download the configuration"), std::string::npos) << tried.out;
+
+    const ToolResult once = RunTool(with("1"));
+    EXPECT_EQ(once.status, 1);
+    EXPECT_EQ(Lines(once.err), 1u) << once.err;
+    EXPECT_NE(once.err.find("download the configuration: step "), std::string::npos) << once.err;
+    EXPECT_NE(once.err.find("\") was refused by the controller (it answered \"n3/\") (" + sim.path() + ", address 3)"),
+              std::string::npos)
+        << once.err;
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ TEST(MetricsText, GoldenText)
     back.name = "back\\door";
     back.port = "/dev/ttyUSB0";
     back.address = 2;
+    back.lineOpen = false;
+    back.lineError = "/dev/ttyUSB0: busy \"x\"";
 
     const std::string front1 = "{device=\"front \\\"main\\\" door\",port=\"/dev/ttyUSB0\",address=\"1\"}";
     const std::string back2 = "{device=\"back\\\\door\",port=\"/dev/ttyUSB0\",address=\"2\"}";
@@ -62,7 +64,12 @@ TEST(MetricsText, GoldenText)
               "# HELP velta36_door_open 1 when the door was open at the last status reply.\n"
               "# TYPE velta36_door_open gauge\n"
               "velta36_door_open{device=\"front \\\"main\\\" door\",port=\"/dev/ttyUSB0\",address=\"1\",door=\"1\"} 0\n"
-              "velta36_door_open{device=\"front \\\"main\\\" door\",port=\"/dev/ttyUSB0\",address=\"1\",door=\"2\"} 1\n");
+              "velta36_door_open{device=\"front \\\"main\\\" door\",port=\"/dev/ttyUSB0\",address=\"1\",door=\"2\"} 1\n"
+              "# HELP velta36_line_open 1 while the device's port is open; 0 while it cannot be opened (error: why).\n"
+              "# TYPE velta36_line_open gauge\n"
+              "velta36_line_open" + front1 + " 1\n"
+              "velta36_line_open{device=\"back\\\\door\",port=\"/dev/ttyUSB0\",address=\"2\","
+              "error=\"/dev/ttyUSB0: busy \\\"x\\\"\"} 0\n");
 }
 
 class MetricsFileTest : public ::testing::Test {

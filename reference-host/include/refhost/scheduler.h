@@ -61,6 +61,12 @@ struct ControlOutcome {
     bool started = false;        // the command sent a frame
     bool timedOut = false;       // the line went quiet before the sequence ended
     int32_t controlResult = -1;  // the result query's answer (1: carried out)
+    // Where a sequence that was not carried out stopped: how many frames
+    // it sent, the last of them, and what came back after it (the first
+    // bytes; empty: silence).
+    uint32_t framesSent = 0;
+    std::vector<unsigned char> lastFrame;
+    std::vector<unsigned char> lastReply;
 };
 
 struct TraceRecord {
@@ -80,6 +86,18 @@ public:
         std::chrono::milliseconds interval{0};               // pause between cycles
         std::chrono::milliseconds turnaround{300};           // controller reply margin
         int32_t resultQueryCode = 0;                         // any non-command code
+        // Once stop() is asked, or while a control command waits for the
+        // line, a polling round is ended by the host as soon as the last
+        // request the device sent is one this accepts: a read whose reply is
+        // never acknowledged, so the controller keeps what it would have
+        // sent and the next round reads it. Without it, or while a control
+        // command runs, the exchange in progress is finished.
+        std::function<bool(const unsigned char* frame, std::size_t length)> stopPoint;
+        // A line whose port cannot be opened is tried again after this,
+        // the wait doubling up to reopenLongest, until it opens or the
+        // scheduler stops; 0: the line ends on the error.
+        std::chrono::milliseconds reopenFirst{0};
+        std::chrono::milliseconds reopenLongest{60000};
     };
 
     using EventObserver = std::function<void(std::size_t device, const HostEvent&)>;
@@ -90,6 +108,10 @@ public:
     // Called on the line's thread after each cycle over its devices; true
     // ends the line.
     using CycleCheck = std::function<bool(std::size_t line)>;
+    // Called on the line's thread when its port could not be opened (open
+    // false, with why; again whenever the reason changes) and when it
+    // opens after that.
+    using LineObserver = std::function<void(std::size_t line, bool open, const std::string& error)>;
 
     explicit Scheduler(Options options);
     ~Scheduler();
@@ -107,6 +129,7 @@ public:
     void setTraceObserver(TraceObserver observer);
     void setDatabaseObserver(DatabaseObserver observer);
     void setCycleCheck(CycleCheck check);
+    void setLineObserver(LineObserver observer);
 
     void start();
     // Lines finish the exchange in progress, then end. Safe from any thread.
@@ -135,11 +158,16 @@ private:
     struct Line;
 
     void runLine(Line& line);
+    // False when the scheduler stopped before the port opened.
+    bool openLine(Line& line);
     void runCycle(Line& line);
     void runControls(Line& line, Device& device);
     void runRound(Line& line, Device& device);
     // Feeds replies to the device until it ends the exchange; false on time-out.
-    bool driveExchange(Line& line, Device& device);
+    // round: a polling round, which a stop may end at a stop point.
+    bool driveExchange(Line& line, Device& device, bool round);
+    bool atStopPoint(const Line& line) const;
+    void dropReplyInFlight(Line& line);
     void failPending(Line& line, const std::string& why);
     void watchDatabase(Device& device, const HostEvent& event);
     bool waitBetweenCycles(Line& line);
@@ -152,6 +180,7 @@ private:
     TraceObserver traceObserver_;
     DatabaseObserver databaseObserver_;
     CycleCheck cycleCheck_;
+    LineObserver lineObserver_;
     // While the lines run, what a device writes on standard output is
     // reported as its Log events.
     std::unique_ptr<DeviceLogCapture> logCapture_;
