@@ -167,9 +167,10 @@ TEST_F(ToolMqtt, KilledDuringABacklogLosesNothing)
     setup.address = 1;
     setup.events = e2e::IndependentEvents(19, total);
     e2e::SimLine sim({setup});
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
+    std::ofstream("device.json") << "{\"name\": \"front\", \"port\": \"" << sim.path()
+                                 << "\", \"address\": 1, \"data_id\": 31, \"baud\": 115200,"
                                     " \"appSetting\": {\"doors\": 2}}";
-    const std::vector<std::string> args = {"run", "--port", sim.path(), "--config", "device.json", "--site", "north",
+    const std::vector<std::string> args = {"run", "--config", "device.json", "--site", "north",
                                            "--interval", "0.05", "--mqtt"};
     auto stored = [] { return velta36test::ReadEventRows().size(); };
 
@@ -219,16 +220,17 @@ TEST_F(ToolMqtt, AnAllowedOpenDoorRequestReachesTheLine)
     e2e::ControllerSetup setup;
     setup.address = 1;
     e2e::SimLine sim({setup});
-    std::ofstream("site.json") << "{\"devices\": [{\"name\": \"front\", \"address\": 1, \"data_id\": 31, \"baud\": "
+    std::ofstream("site.json") << "{\"devices\": [{\"name\": \"front\", \"port\": \"" << sim.path()
+                               << "\", \"address\": 1, \"data_id\": 31, \"baud\": "
                                   "115200, \"appSetting\": {\"doors\": 2}}], \"mqtt\": {\"url\": \""
                                << broker_.url() << "\", \"site\": \"north\", \"allow\": [\"open-door\"]}}";
     auto central = Subscriber(broker_, "central");
-    ToolProcess tool({"run", "--port", sim.path(), "--config", "site.json", "--interval", "0.05", "--trace"},
+    ToolProcess tool({"run", "--config", "site.json", "--interval", "0.05", "--trace"},
                      "tool.out", "tool.err");
     ASSERT_TRUE(central->waitFor([](const std::vector<ReceivedMessage>& m) {
         return Last(m, "homeassistant/button/north/front_open_door2/config").has_value();
     }, std::chrono::seconds(20))) << ReadFile("tool.out");
-    EXPECT_EQ(Count(ReadFile("tool.out"), " -> 40 31 32 32 30 32 "), 0u);
+    EXPECT_EQ(Count(ReadFile("tool.out"), " -> @12202"), 0u);
 
     EXPECT_EQ(central->publish("velta36/north/request/open-door", "{\"transaction\":\"op-7\",\"device\":\"front\",\"door\":2}"), 0);
     ASSERT_TRUE(central->waitFor([](const std::vector<ReceivedMessage>& m) {
@@ -241,7 +243,7 @@ TEST_F(ToolMqtt, AnAllowedOpenDoorRequestReachesTheLine)
     EXPECT_EQ(tool.interrupt(), 0);
     // The door frame for door 2 of address 1 went out on the line, once.
     const std::string out = ReadFile("tool.out");
-    EXPECT_EQ(Count(out, " -> 40 31 32 32 30 32 "), 1u) << out;
+    EXPECT_EQ(Count(out, " -> @12202"), 1u) << out;
 }
 
 TEST_F(ToolMqtt, AWrongPasswordCostsOneLineAndNoEvents)
@@ -251,7 +253,7 @@ TEST_F(ToolMqtt, AWrongPasswordCostsOneLineAndNoEvents)
     velta36test::MosquittoBroker guarded(options);
     std::ofstream("password") << "not the secret\n";
     ASSERT_EQ(::chmod("password", 0600), 0);
-    std::ofstream("site.json") << "{\"devices\": [{\"name\": \"front\"}], \"mqtt\": {\"url\": \"" << guarded.url()
+    std::ofstream("site.json") << "{\"devices\": [{\"name\": \"front\", \"port\": \"simulator\"}], \"mqtt\": {\"url\": \"" << guarded.url()
                                << "\", \"site\": \"north\", \"username\": \"north\", \"password_file\": \"password\"}}";
     // Long enough for the upstream to try again (after 1 s, then 2 s).
     const e2e::ToolResult run = e2e::RunTool({"run", "--config", "site.json", "--rounds", "5", "--interval", "1"});

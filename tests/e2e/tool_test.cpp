@@ -190,8 +190,9 @@ TEST_F(Tool, SummaryCountsRowsStoredAgainAfterALostAcknowledgement)
     setup.faults.loseCommand = 0.2;
     setup.faultSeed = 5;
     e2e::SimLine sim({setup});
-    std::ofstream("device.json") << "{\"name\": \"front\", \"address\": 1, \"baud\": 115200}";
-    const ToolResult run = RunTool({"run", "--port", sim.path(), "--config", "device.json", "--rounds", "25"});
+    std::ofstream("device.json") << "{\"name\": \"front\", \"port\": \"" << sim.path()
+                                 << "\", \"address\": 1, \"baud\": 115200}";
+    const ToolResult run = RunTool({"run", "--config", "device.json", "--rounds", "25"});
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_TRUE(sim.drained()) << run.out;
     const uint64_t again =

@@ -82,7 +82,7 @@ TEST(StrictConfig, the_simulator_is_named_and_the_command_line_fills_in_a_port)
     options.config = "site.json";
     const velta36site::SiteConfig config = velta36site::ReadSiteConfig(options);
     ASSERT_EQ(config.devices.size(), 2u);
-    EXPECT_EQ(config.devices[0].identity.port, "");   // the built-in simulated line
+    EXPECT_EQ(config.devices[0].identity.port, velta36site::kSimulatorPort);   // the built-in simulated line
     EXPECT_EQ(config.devices[1].identity.port, "/dev/ttyUSB0");
     EXPECT_EQ(config.mqtt["host"].asString(), "broker");
 }
