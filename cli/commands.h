@@ -38,6 +38,23 @@ struct EventsOptions {
     std::optional<std::string> card;
     std::vector<int32_t> channels;
     std::vector<int32_t> types;
+    // The central PostgreSQL database instead of the local file.
+    std::optional<std::string> db;
+    std::optional<std::string> dbPasswordFile;
+    std::vector<std::string> sites;     // with db only
+    std::vector<std::string> devices;   // likewise
+};
+
+struct CollectOptions {
+    std::optional<std::string> mqtt;
+    std::optional<std::string> config;   // a file with an "mqtt" object
+    std::string db;
+    std::optional<std::string> dbPasswordFile;
+    std::optional<std::string> share;    // shared-subscription group
+    std::optional<std::string> clientId;
+    uint32_t sessionExpirySeconds = 7 * 24 * 3600;
+    int64_t gapGraceMs = 5000;
+    int64_t replayRetryMs = 30000;
 };
 
 struct SimulateOptions {
@@ -66,6 +83,7 @@ int RunCommand(const RunOptions& options, Console& console);
 int ControlCommand(const velta36site::SiteOptions& options, const velta36site::ControlRequest& request,
                    Console& console);
 int EventsCommand(const EventsOptions& options, Console& console);
+int CollectCommand(const CollectOptions& options, Console& console);
 int SimulateCommand(const SimulateOptions& options, Console& console);
 int ScanCommand(const ScanOptions& options, Console& console);
 

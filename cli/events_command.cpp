@@ -3,6 +3,9 @@
 // option is checked before the database is opened, so bad input prints
 // one line and nothing else.
 #include "commands.h"
+#ifdef VELTA36_HAVE_COLLECTOR
+#include "central_events_listing.h"
+#endif
 #include "event_database.h"
 #include "output_format.h"
 
@@ -62,6 +65,15 @@ int EventsCommand(const EventsOptions& options, Console& console)
         filter.types.push_back(type);
     }
 
+    if (options.db) {
+#ifdef VELTA36_HAVE_COLLECTOR
+        return CentralEventsListing(options, filter, console);
+#else
+        throw InputError("--db: this build of velta36 has no PostgreSQL support");
+#endif
+    }
+    if (!options.sites.empty() || !options.devices.empty())
+        throw InputError("--site and --device list the central database: give --db too");
     EventReader reader(options.dir + "/" + velta36site::kDatabaseFile);
     const std::vector<StoredEvent> rows = reader.newest(filter);
     if (options.format == "csv") {
