@@ -14,6 +14,14 @@ namespace velta36cli {
 namespace {
 
 const char* const kDefaultClientId = "velta36-collect";
+// How long the broker keeps our session. Alone, a week: it queues what
+// comes while we are away. In a shared group mosquitto goes on giving a
+// member that is gone its turn of the messages (queued for it, never
+// delivered elsewhere) until its session expires, so there it is short:
+// the gap tracker asks for what was lost, and the rest of the group gets
+// every message again half a minute after a member died.
+const uint32_t kAloneExpiry = 7 * 24 * 3600;
+const uint32_t kSharedExpiry = 30;
 
 Json::Value MqttObject(const std::optional<std::string>& configPath)
 {
@@ -78,9 +86,10 @@ velta36col::CollectSettings BrokerSettings(const CollectOptions& options)
     session.caFile = parsed.caFile;
     session.certFile = parsed.certFile;
     session.keyFile = parsed.keyFile;
-    if (options.sessionExpirySeconds < 1)
+    const uint32_t expiry = options.sessionExpirySeconds.value_or(options.share ? kSharedExpiry : kAloneExpiry);
+    if (expiry < 1)
         throw InputError("--session-expiry must be at least 1 second");
-    settings.sessionExpirySeconds = options.sessionExpirySeconds;
+    settings.sessionExpirySeconds = expiry;
     return settings;
 }
 

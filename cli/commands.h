@@ -52,7 +52,9 @@ struct CollectOptions {
     std::optional<std::string> dbPasswordFile;
     std::optional<std::string> share;    // shared-subscription group
     std::optional<std::string> clientId;
-    uint32_t sessionExpirySeconds = 7 * 24 * 3600;
+    // Default: a week alone; 30 s in a shared group, where the broker goes
+    // on handing a dead member its share until its session expires.
+    std::optional<uint32_t> sessionExpirySeconds;
     int64_t gapGraceMs = 5000;
     int64_t replayRetryMs = 30000;
 };

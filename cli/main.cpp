@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     collectCommand->add_option("--share", collect.share, "join this shared-subscription group ($share/GROUP/...)");
     collectCommand->add_option("--client-id", collect.clientId, "MQTT client id (default velta36-collect)");
     collectCommand->add_option("--session-expiry", collect.sessionExpirySeconds,
-                               "seconds the broker keeps our session while away (default 604800)");
+                               "seconds the broker keeps our session while away (default a week; 30 with --share)");
     collectCommand->add_option("--gap-grace", collect.gapGraceMs, "ms a gap stays open before it is asked for (default 5000)");
     collectCommand->add_option("--replay-retry", collect.replayRetryMs, "ms before an unanswered replay is asked again (default 30000)");
 

@@ -76,8 +76,13 @@ std::optional<int64_t> OptionalInteger(const Json::Value& root, const char* key)
 
 std::vector<std::string> CollectorFilters(const std::string& prefix, const std::optional<std::string>& group)
 {
+    // States are never shared: they are few (one per device at most every
+    // 10 s), each is the only news of a device's last seqs when no event
+    // follows, and only a plain subscription gets them retained at
+    // subscribe time. A state handed to a member that just died would hide
+    // the tail of a device from the rest of the group.
     const std::string share = group ? "$share/" + *group + "/" : "";
-    return {share + prefix + "/+/+/event", share + prefix + "/+/+/state", share + prefix + "/+/response/replay"};
+    return {share + prefix + "/+/+/event", prefix + "/+/+/state", share + prefix + "/+/response/replay"};
 }
 
 std::string ReplayTransaction(int64_t from, int64_t to, const std::string& tag)

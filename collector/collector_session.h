@@ -47,7 +47,8 @@ struct SessionStats {
     int64_t brokerLosses = 0;
 };
 
-// The topics of a collector for the prefix, shared when a group is given.
+// The topics of a collector for the prefix: events and replay responses
+// shared when a group is given, states always subscribed by every member.
 std::vector<std::string> CollectorFilters(const std::string& prefix, const std::optional<std::string>& group);
 // A replay request's transaction carries the range it asks for, so that
 // whichever collector of a group reads the response knows what it answers:
