@@ -2,12 +2,16 @@
 
 #include <json/json.h>
 #include <mqtt_protocol.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <thread>
 
 namespace velta36col {
 
@@ -16,6 +20,9 @@ namespace {
 // Reading pauses while this many accepted messages wait uncommitted below
 // the Collector's limit: one read takes at most 1,000 packets.
 const std::size_t kReadMargin = 1000;
+// Reads in one turn of the loop at most, so that batches due are committed
+// (and the PUBACKs written) even while messages keep coming.
+const int kReadsPerTurn = 500;
 
 std::string RandomTag()
 {
@@ -107,15 +114,91 @@ CollectorSession::CollectorSession(CollectSettings settings, ConnectionSettings 
 {
     maxPending_ = std::max(options.maxPending, kReadMargin + 1);
     options.maxPending = maxPending_;
-    options.requestReplay = [this](const ReplayRequest& request) { replays_.push_back(request); };
+    // Called on the writer thread, inside poll().
+    options.requestReplay = [this](const ReplayRequest& request) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        replays_.push_back(request);
+    };
     collector_ = std::make_unique<Collector>(std::move(database), std::move(options));
     settings_.session.sessionExpirySeconds = settings_.sessionExpirySeconds;
     if (!settings_.session.receiveMaximum)
         settings_.session.receiveMaximum = 1000;
     reconnectAt_ = Clock::now();
+    if (::pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot make a pipe");
 }
 
-CollectorSession::~CollectorSession() = default;
+CollectorSession::~CollectorSession()
+{
+    ::close(wakePipe_[0]);
+    ::close(wakePipe_[1]);
+}
+
+CollectorStats CollectorSession::collectorStats() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return collectorStats_;
+}
+
+void CollectorSession::wakeNetwork()
+{
+    const char byte = 1;
+    if (::write(wakePipe_[1], &byte, 1) < 0) {
+        // Full: the loop is woken already.
+    }
+}
+
+void CollectorSession::hand(Item&& item)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        inbox_.push_back(std::move(item));
+        ++backlog_;
+    }
+    wake_.notify_one();
+}
+
+void CollectorSession::writerLoop()
+{
+    std::deque<Item> work;
+    while (true) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            const Clock::time_point wake = std::min(collector_->nextWake(), Clock::now() + std::chrono::milliseconds(100));
+            wake_.wait_until(lock, wake, [&] { return stopping_ || !inbox_.empty(); });
+            if (stopping_ && inbox_.empty() && work.empty())
+                break;
+            while (!inbox_.empty()) {
+                work.push_back(std::move(inbox_.front()));
+                inbox_.pop_front();
+            }
+        }
+        // What the Collector refuses (full) waits here, in order, for the
+        // next turn; the network loop stops reading long before that.
+        while (!work.empty()) {
+            Item& item = work.front();
+            if (item.answer) {
+                collector_->replayAnswered(*item.answer);
+            } else if (item.event ? !collector_->accept(*item.event) : !collector_->accept(*item.state)) {
+                break;
+            }
+            work.pop_front();
+        }
+        collector_->poll();
+        bool asked = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            backlog_ = collector_->pending() + work.size() + inbox_.size();
+            collectorStats_ = collector_->stats();
+            asked = !replays_.empty();
+        }
+        if (asked)
+            wakeNetwork();
+    }
+    collector_->flush();
+    std::lock_guard<std::mutex> lock(mutex_);
+    collectorStats_ = collector_->stats();
+}
 
 void CollectorSession::say(const std::string& line) const
 {
@@ -192,24 +275,24 @@ void CollectorSession::received(const velta36up::IncomingMessage& message)
     if (message.payload.empty())
         return;   // a retained state cleared
     ++stats_.received;
-    std::optional<Ticket> ticket;
     std::string error;
+    Item item;
     if (last == "event") {
         Parsed<EventMessage> event = ParseEvent(message.payload);
         if (!event)
             error = event.error;
         else if (event.message->site != site || event.message->device != middle)
             error = "its site and device are not those of its topic";
-        else if (!(ticket = collector_->accept(*event.message)))
-            error = "the collector is full";
+        else
+            item.event = std::move(event.message);
     } else if (last == "state") {
         Parsed<StateMessage> state = ParseState(message.payload);
         if (!state)
             error = state.error;
         else if (state.message->site != site || state.message->device != middle)
             error = "its site and device are not those of its topic";
-        else if (!(ticket = collector_->accept(*state.message)))
-            error = "the collector is full";
+        else
+            item.state = std::move(state.message);
     } else if (middle == "response" && last == "replay") {
         handleResponse(site, message.payload);
         return;
@@ -219,7 +302,9 @@ void CollectorSession::received(const velta36up::IncomingMessage& message)
     if (!error.empty()) {
         ++stats_.refused;
         say("refused a message on " + message.topic + ": " + error);
+        return;
     }
+    hand(std::move(item));
 }
 
 void CollectorSession::handleResponse(const std::string& site, const std::string& payload)
@@ -251,17 +336,22 @@ void CollectorSession::handleResponse(const std::string& site, const std::string
     ++stats_.replaysAnswered;
     say("replay answered by " + site + "/" + answer.device + ": " + std::to_string(answer.count) + " of " +
         std::to_string(answer.from) + ".." + std::to_string(answer.to));
-    collector_->replayAnswered(answer);
+    Item item;
+    item.answer = answer;
+    hand(std::move(item));
 }
 
 void CollectorSession::publishReplays()
 {
-    if (!session_ || !subscribed_) {
-        // Asked again after the retry wait, once we are back.
-        replays_.clear();
-        return;
+    std::vector<ReplayRequest> replays;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        replays.swap(replays_);
     }
-    for (const ReplayRequest& request : replays_) {
+    // Without a broker they are dropped: asked again after the retry wait.
+    if (!session_ || !subscribed_)
+        return;
+    for (const ReplayRequest& request : replays) {
         Json::Value body(Json::objectValue);
         body["transaction"] = ReplayTransaction(request.from, request.to, tag_ + "." + std::to_string(nextTransaction_++));
         body["device"] = request.device;
@@ -271,45 +361,73 @@ void CollectorSession::publishReplays()
         if (session_->publish(settings_.topicPrefix + "/" + request.site + "/request/replay", Compact(body), false))
             ++stats_.replaysPublished;
     }
-    replays_.clear();
+}
+
+bool CollectorSession::readAvailable(int fd)
+{
+    // libmosquitto reads about one packet a call when it has nothing of its
+    // own to send; in a burst, reading on while the socket holds more saves
+    // a poll() and a turn of the loop per message.
+    for (int i = 0; i < kReadsPerTurn; ++i) {
+        if (!session_->read())
+            return false;
+        int waiting = 0;
+        if (::ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0 || !canRead())
+            return true;
+    }
+    return true;
+}
+
+bool CollectorSession::canRead() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return backlog_ + kReadMargin < maxPending_;
 }
 
 void CollectorSession::run(const std::function<bool()>& stop)
 {
     using std::chrono::milliseconds;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = false;
+    }
+    std::thread writer([this] { writerLoop(); });
     Clock::time_point nextMisc = Clock::now();
     while (!stop()) {
-        const Clock::time_point now = Clock::now();
-        if (!session_ && now >= reconnectAt_)
+        if (!session_ && Clock::now() >= reconnectAt_)
             tryConnect();
-
-        collector_->poll();
         publishReplays();
 
-        Clock::time_point wake = std::min(collector_->nextWake(), now + milliseconds(100));
+        Clock::time_point wake = Clock::now() + milliseconds(100);
         if (!session_)
             wake = std::min(wake, reconnectAt_);
-        const bool canRead = collector_->pending() + kReadMargin < maxPending_;
+        const bool readable = canRead();
         int timeout = static_cast<int>(
             std::max<int64_t>(0, std::chrono::duration_cast<milliseconds>(wake - Clock::now()).count()));
-        if (!session_) {
-            ::poll(nullptr, 0, timeout);
-            continue;
-        }
-        pollfd descriptor{session_->socket(), static_cast<short>((canRead ? POLLIN : 0) |
-                                                                 (session_->wantWrite() ? POLLOUT : 0)),
-                          0};
-        if (descriptor.fd < 0) {
-            lose("no socket");
-            continue;
-        }
-        if (!canRead)
+        if (!readable)
             timeout = std::min(timeout, 5);
-        const int ready = ::poll(&descriptor, 1, timeout);
+        pollfd descriptors[2] = {{wakePipe_[0], POLLIN, 0}, {-1, 0, 0}};
+        if (session_) {
+            descriptors[1].fd = session_->socket();
+            descriptors[1].events =
+                static_cast<short>((readable ? POLLIN : 0) | (session_->wantWrite() ? POLLOUT : 0));
+            if (descriptors[1].fd < 0) {
+                lose("no socket");
+                continue;
+            }
+        }
+        const int ready = ::poll(descriptors, session_ ? 2 : 1, timeout);
+        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
+            char drain[64];
+            while (::read(wakePipe_[0], drain, sizeof(drain)) > 0) {
+            }
+        }
+        if (!session_)
+            continue;
         bool alive = true;
-        if (ready > 0 && (descriptor.revents & (POLLIN | POLLHUP | POLLERR)))
-            alive = session_->read();
-        if (alive && session_ && session_->wantWrite())
+        if (ready > 0 && (descriptors[1].revents & (POLLIN | POLLHUP | POLLERR)))
+            alive = readAvailable(descriptors[1].fd);
+        if (alive && session_->wantWrite())
             alive = session_->write();
         if (alive && Clock::now() >= nextMisc) {
             alive = session_->misc();
@@ -318,14 +436,19 @@ void CollectorSession::run(const std::function<bool()>& stop)
         if (!alive)
             lose(session_->error());
     }
-    collector_->flush();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    writer.join();
     if (session_) {
         session_->disconnect();
         session_->write();
     }
-    say("stopped: " + std::to_string(collector_->stats().inserted) + " events stored, " +
-        std::to_string(collector_->stats().duplicates) + " duplicates, " +
-        std::to_string(collector_->stats().replaysAsked) + " replays asked");
+    const CollectorStats totals = collectorStats();
+    say("stopped: " + std::to_string(totals.inserted) + " events stored, " + std::to_string(totals.duplicates) +
+        " duplicates, " + std::to_string(totals.replaysAsked) + " replays asked");
 }
 
 }  // namespace velta36col

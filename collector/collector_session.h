@@ -15,6 +15,9 @@
 #define VELTA36_COLLECTOR_COLLECTOR_SESSION_H
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,13 +68,24 @@ public:
     CollectorSession& operator=(const CollectorSession&) = delete;
 
     // Runs until stop() returns true (checked at least every 100 ms), then
-    // commits what was accepted and disconnects.
+    // commits what was accepted and disconnects. Two threads while it
+    // runs: the caller's reads the broker and parses, "velta36-writer"
+    // owns the Collector and commits, so a commit never stops the reading
+    // and a burst fills batches while the previous one commits.
     void run(const std::function<bool()>& stop);
 
-    const Collector& collector() const { return *collector_; }
+    // The Collector's figures, as of its last turn; from any thread.
+    CollectorStats collectorStats() const;
     const SessionStats& stats() const { return stats_; }
 
 private:
+    // One message for the writer.
+    struct Item {
+        std::optional<EventMessage> event;
+        std::optional<StateMessage> state;
+        std::optional<ReplayAnswer> answer;
+    };
+
     void connected(int reason) override;
     void published(int mid, int reason) override;
     void received(const velta36up::IncomingMessage& message) override;
@@ -80,14 +94,18 @@ private:
     void tryConnect();
     void lose(const std::string& why);
     void publishReplays();
+    bool readAvailable(int fd);
+    bool canRead() const;
     void handleResponse(const std::string& site, const std::string& payload);
+    void hand(Item&& item);
+    void writerLoop();
+    void wakeNetwork();
 
     CollectSettings settings_;
     std::function<void(const std::string&)> log_;
-    std::unique_ptr<Collector> collector_;
+    std::unique_ptr<Collector> collector_;   // the writer's only
     std::unique_ptr<velta36up::MqttSession> session_;
     bool subscribed_ = false;
-    std::vector<ReplayRequest> replays_;   // asked by the Collector, not yet published
     std::string tag_;
     std::size_t maxPending_ = 0;
     int64_t nextTransaction_ = 1;
@@ -95,6 +113,16 @@ private:
     std::chrono::milliseconds reconnectWait_;
     std::optional<Clock::time_point> lostAt_;
     SessionStats stats_;
+
+    // Shared by the two threads.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Item> inbox_;
+    std::vector<ReplayRequest> replays_;   // asked by the Collector, not yet published
+    std::size_t backlog_ = 0;              // in the inbox and pending in the Collector
+    CollectorStats collectorStats_;
+    bool stopping_ = false;
+    int wakePipe_[2] = {-1, -1};           // the writer wakes the network loop for replays
 };
 
 }  // namespace velta36col
