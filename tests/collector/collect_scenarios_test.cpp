@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "collector_session.h"
 #include "mosquitto_broker.h"
 #include "postgres_server.h"
 #include "simulated_site.h"
@@ -27,6 +28,36 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using velta36test::SiteRow;
+
+// The output of a command line (standard output and error together).
+std::string Output(const std::string& command)
+{
+    std::string text;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
+    if (pipe)
+        ::pclose(pipe);
+    return text;
+}
+
+// Any collector of a group reads the answer of a request another one made:
+// the range travels in the transaction, and answers to others are ignored.
+TEST(ReplayTransaction, CarriesItsRangeAndRefusesOthers)
+{
+    int64_t from = 0, to = 0;
+    ASSERT_TRUE(velta36col::ParseReplayTransaction(velta36col::ReplayTransaction(7, 10006, "0a1b2c3d4e5f6a7b.12"),
+                                                   from, to));
+    EXPECT_EQ(from, 7);
+    EXPECT_EQ(to, 10006);
+    for (const char* other : {"gap-1", "r-5-4-x", "r-0-4-x", "r-1-2", "r--1-2-x", "r-1-2-x-y", "r-1x-2-x",
+                              "r-1-99999999999999999999-x", "op-7"})
+        EXPECT_FALSE(velta36col::ParseReplayTransaction(other, from, to)) << other;
+    EXPECT_EQ(velta36col::CollectorFilters("velta36", std::string("g")),
+              (std::vector<std::string>{"$share/g/velta36/+/+/event", "velta36/+/+/state",
+                                        "$share/g/velta36/+/response/replay"}));
+}
 
 // `velta36 collect` in a process of its own, its output in a file.
 class CollectProcess {
@@ -291,6 +322,20 @@ TEST_F(CollectScenario, ATableRebuiltAndAFileReplacedWhileTheSitesRun)
     for (auto& site : sites)
         site->add(100);
     expectExact("tables rebuilt and files replaced", 1500);
+
+    // The listing across sites: filters, newest first, the three formats.
+    const std::string tool = std::string(VELTA36_TOOL) + " events --db '" + pg->conninfo(database) + "'";
+    EXPECT_EQ(Output(tool + " --site south --device d2 --format csv --limit 2 --card 00000302"),
+              "site,device,seq,identity,id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason\n"
+              "south,d2,101,"
+                  + pg->execute(database, "SELECT identity FROM velta36_events WHERE site = 'south' AND card = '00000302'") +
+                  ",102,2,2024-03-05 07:08:00,1,1,00000302,刷卡进门成功\n");
+    const std::string table = Output(tool + " --site east --limit 3");
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3) << table;
+    EXPECT_EQ(table.rfind("east/d", 0), 0u) << table;
+    EXPECT_NE(Output(tool + " --format json --limit 1 --site north").find("\"site\":\"north\""), std::string::npos);
+    EXPECT_EQ(Output(tool + " --site 'no/site'"),
+              "velta36: --site \"no/site\" is not a site id (1 to 64 of A-Z a-z 0-9 _ -)\n");
     // Each table and file is an epoch of its own: north's first, rebuilt, replaced.
     EXPECT_EQ(pg->execute(database, "SELECT count(DISTINCT epoch) FROM velta36_events WHERE site = 'north' AND "
                                     "device = 'd1'"),
