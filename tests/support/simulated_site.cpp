@@ -80,7 +80,7 @@ void SimulatedSite::add(int count)
     db.exec("BEGIN");
     for (int i = 0; i < count; ++i) {
         ++added_;
-        char card[16];
+        char card[24];
         std::snprintf(card, sizeof(card), "%08lld", static_cast<long long>(added_));
         const int dataId = next_ % devices_ + 1;
         next_++;
