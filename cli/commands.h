@@ -43,6 +43,24 @@ struct EventsOptions {
     std::vector<int32_t> types;
     std::vector<std::string> devices;    // data ids, or names given by the configuration
     std::optional<std::string> config;   // the site's configuration: the devices' names
+    // The central PostgreSQL database instead of the local file.
+    std::optional<std::string> db;
+    std::optional<std::string> dbPasswordFile;
+    std::vector<std::string> sites;     // with db only
+};
+
+struct CollectOptions {
+    std::optional<std::string> mqtt;
+    std::optional<std::string> config;   // a file with an "mqtt" object
+    std::string db;
+    std::optional<std::string> dbPasswordFile;
+    std::optional<std::string> share;    // shared-subscription group
+    std::optional<std::string> clientId;
+    // Default: a week alone; 30 s in a shared group, where the broker goes
+    // on handing a dead member its share until its session expires.
+    std::optional<uint32_t> sessionExpirySeconds;
+    int64_t gapGraceMs = 5000;
+    int64_t replayRetryMs = 30000;
 };
 
 struct SimulateOptions {
@@ -74,6 +92,7 @@ const int32_t kDefaultTries = 3;
 int ControlCommand(const velta36site::SiteOptions& options, const velta36site::ControlRequest& request,
                    int32_t tries, Console& console);
 int EventsCommand(const EventsOptions& options, Console& console);
+int CollectCommand(const CollectOptions& options, Console& console);
 int SimulateCommand(const SimulateOptions& options, Console& console);
 int ScanCommand(const ScanOptions& options, Console& console);
 

@@ -6,6 +6,9 @@
 #include <map>
 
 #include "commands.h"
+#ifdef VELTA36_HAVE_COLLECTOR
+#include "central_events_listing.h"
+#endif
 #include "event_database.h"
 #include "output_format.h"
 
@@ -95,6 +98,15 @@ int EventsCommand(const EventsOptions& options, Console& console)
         filter.types.push_back(type);
     }
 
+    if (options.db) {
+#ifdef VELTA36_HAVE_COLLECTOR
+        return CentralEventsListing(options, filter, console);
+#else
+        throw InputError("--db: this build of velta36 has no PostgreSQL support");
+#endif
+    }
+    if (!options.sites.empty())
+        throw InputError("--site lists the central database: give --db too");
     const std::map<int64_t, std::string> names = DeviceNames(options.config);
     for (const std::string& device : options.devices)
         filter.dataIds.push_back(DeviceOption(device, names, options.config));

@@ -137,8 +137,27 @@ int main(int argc, char** argv)
     eventsCommand->add_option("--channel", events.channels, "only events of this channel, 0 to 4 (repeatable)");
     eventsCommand->add_option("--type", events.types, "only events of this type code (repeatable)");
     eventsCommand->add_option("--device", events.devices,
-                              "only events of this device: data id, or name with --config (repeatable)");
+                              "only events of this device: data id, or name with --config; with --db its id (repeatable)");
     eventsCommand->add_option("--config", events.config, "the site's configuration, for the devices' names");
+    eventsCommand->add_option("--db", events.db, "list the central PostgreSQL database (postgresql://... or key=value)");
+    eventsCommand->add_option("--db-password-file", events.dbPasswordFile, "the database password, first line of this file");
+    eventsCommand->add_option("--site", events.sites, "with --db: only events of this site (repeatable)");
+
+    CollectOptions collect;
+    CLI::App* collectCommand =
+        app.add_subcommand("collect", "store every site's events from the broker in a PostgreSQL database");
+    collectCommand->add_option("--mqtt", collect.mqtt, "broker URL, mqtt://host[:port] or mqtts://host[:port]");
+    collectCommand->add_option("--config", collect.config, "JSON file with an \"mqtt\" object (as for run)");
+    collectCommand->add_option("--db", collect.db, "PostgreSQL connection string (postgresql://... or key=value)")
+        ->required();
+    collectCommand->add_option("--db-password-file", collect.dbPasswordFile,
+                               "the database password, first line of this file (else ~/.pgpass or PGPASSFILE)");
+    collectCommand->add_option("--share", collect.share, "join this shared-subscription group ($share/GROUP/...)");
+    collectCommand->add_option("--client-id", collect.clientId, "MQTT client id (default velta36-collect)");
+    collectCommand->add_option("--session-expiry", collect.sessionExpirySeconds,
+                               "seconds the broker keeps our session while away (default a week; 30 with --share)");
+    collectCommand->add_option("--gap-grace", collect.gapGraceMs, "ms a gap stays open before it is asked for (default 5000)");
+    collectCommand->add_option("--replay-retry", collect.replayRetryMs, "ms before an unanswered replay is asked again (default 30000)");
 
     SimulateOptions simulate;
     CLI::App* simulateCommand =
@@ -197,6 +216,13 @@ int main(int argc, char** argv)
                                   console);
         if (eventsCommand->parsed())
             return EventsCommand(events, console);
+        if (collectCommand->parsed()) {
+#ifdef VELTA36_HAVE_COLLECTOR
+            return CollectCommand(collect, console);
+#else
+            throw InputError("collect: this build of velta36 has no PostgreSQL or MQTT support");
+#endif
+        }
         if (simulateCommand->parsed())
             return SimulateCommand(simulate, console);
         if (scanCommand->parsed())

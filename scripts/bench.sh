@@ -20,7 +20,7 @@ jobs=${BENCH_JOBS:-2}
 log=$build/bench-logs
 programs=(velta36 velta36-bench-store velta36-bench-decode velta36-bench-count
           velta36-bench-drain velta36-bench-scale velta36-bench-site
-          velta36-bench-upstream velta36-bench-upstream-latency velta36_cli velta36-bench-collector)
+          velta36-bench-upstream velta36-bench-upstream-latency velta36_cli velta36-bench-collector velta36-bench-collect)
 
 for tool in valgrind callgrind_annotate strip; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install valgrind binutils)" >&2; exit 1; }
@@ -133,6 +133,10 @@ TMPDIR=$disk "$bin/velta36-bench-collector" --events 100000 --rows 3000000 --run
 c_insert=$(grep -o 'RESULT insert.*' "$log/collector.txt")
 c_gap=$(grep -o 'RESULT gap.*' "$log/collector.txt")
 c_table=$(grep -o 'RESULT table.*' "$log/collector.txt")
+TMPDIR=$disk "$bin/velta36-bench-collect" --events 100000 --runs 3 --seconds 20 >"$log/collect.txt"
+b_insert=$(grep -o 'RESULT broker_insert.*' "$log/collect.txt")
+b_latency=$(grep -o 'RESULT latency.*' "$log/collect.txt")
+b_gap=$(grep -o 'RESULT broker_gap.*' "$log/collect.txt")
 
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 # Commands in the table as run from the top of the repository.
@@ -181,6 +185,9 @@ Load average during the run: $load ($(nproc) cores).
 | 8 | the same, batches of $(field "$c_insert" large_rows) | $(field "$c_insert" large_rate) ev/s = $(field "$c_insert" large_ratio) | | same run |
 | 8 | gap of 1,000 closed once the replayed events arrive | $(field "$c_gap" close_ms) ms | | same run |
 | 8 | table of $(field "$c_table" rows) rows: filled / indexed / size | $(field "$c_table" fill_s) s / $(field "$c_table" index_s) s / $(field "$c_table" size_mb) MB | | same run |
+| 8 | collector through the broker / plain COPY, burst of $(field "$b_insert" events) queued events | $(field "$b_insert" collector_rate) ev/s / $(field "$b_insert" copy_rate) ev/s = **$(field "$b_insert" ratio)** ($(field "$b_insert" batches) batches) | ≥ 0.5 | \`TMPDIR=$disk $bin/velta36-bench-collect --events 100000 --runs 3 --seconds 20\` |
+| 8 | site commit to central commit, 3 sites at 50 ev/s each: p50 / p99 / max | $(field "$b_latency" p50_ms) / **$(field "$b_latency" p99_ms)** / $(field "$b_latency" max_ms) ms ($(field "$b_latency" events) events) | p99 < 200 ms | same run |
+| 8 | gap of 1,000 closed by replay through the broker, request to last commit | $(field "$b_gap" close_ms) ms | | same run |
 TABLE
 echo
 echo "Reader's filters on $(field "$c_table" rows) rows (median ms; the plan's scans):"

@@ -43,11 +43,15 @@ ci_check_odb_imports() {
 }
 
 # ci_delivery_figures BUILD: the MQTT upstream's delivery tests print one
-# line each (stored, delivered, duplicates, replayed, lost); CTest keeps
+# line each (stored, delivered, duplicates, replayed, lost), the collector's
+# scenarios one each (rows at the sites and central, missing, doubled,
+# replays asked); CTest keeps
 # every test's output in its log, from which they are shown here.
 ci_delivery_figures() {
   local log="$1/Testing/Temporary/LastTest.log"
   [ -f "$log" ] || return 0
   echo "--- MQTT upstream delivery figures"
   grep -a '^delivery ' "$log" || echo "(none: the broker tests did not run)"
+  echo "--- central collector scenarios"
+  grep -a '^scenario ' "$log" || echo "(none: the collector's scenarios did not run)"
 }

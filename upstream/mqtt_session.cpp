@@ -26,7 +26,7 @@ void LibraryInit()
 MqttSession::MqttSession(const SessionConfig& config, SessionEvents& events) : events_(events)
 {
     LibraryInit();
-    mosq_ = mosquitto_new(config.clientId.c_str(), true, this);
+    mosq_ = mosquitto_new(config.clientId.c_str(), !config.sessionExpirySeconds.has_value(), this);
     if (!mosq_)
         throw std::runtime_error("cannot make an MQTT client (out of memory)");
     try {
@@ -36,8 +36,10 @@ MqttSession::MqttSession(const SessionConfig& config, SessionEvents& events) : e
             mosquitto_username_pw_set(mosq_, config.username->c_str(),
                                       config.password ? config.password->c_str() : nullptr) != MOSQ_ERR_SUCCESS)
             throw std::runtime_error("cannot set the user name");
+        if (config.receiveMaximum)
+            mosquitto_int_option(mosq_, MOSQ_OPT_RECEIVE_MAXIMUM, *config.receiveMaximum);
         const char offline[] = "offline";
-        if (mosquitto_will_set_v5(mosq_, config.willTopic.c_str(), static_cast<int>(sizeof(offline) - 1), offline, 1,
+        if (!config.willTopic.empty() && mosquitto_will_set_v5(mosq_, config.willTopic.c_str(), static_cast<int>(sizeof(offline) - 1), offline, 1,
                                   true, nullptr) != MOSQ_ERR_SUCCESS)
             throw std::runtime_error("cannot set the last will");
         if (config.broker.tls) {
@@ -75,8 +77,19 @@ MqttSession::MqttSession(const SessionConfig& config, SessionEvents& events) : e
                     in.expirySeconds = expiry;
                 static_cast<MqttSession*>(object)->events_.received(in);
             });
-        const int rc = mosquitto_connect_bind_async(mosq_, config.broker.host.c_str(), config.broker.port,
-                                                    config.keepaliveSeconds, nullptr);
+        int rc = MOSQ_ERR_SUCCESS;
+        if (config.sessionExpirySeconds) {
+            // The expiry travels as a CONNECT property, which only the
+            // blocking connect takes; its wait is the TCP connect's.
+            mosquitto_property* properties = nullptr;
+            mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, *config.sessionExpirySeconds);
+            rc = mosquitto_connect_bind_v5(mosq_, config.broker.host.c_str(), config.broker.port,
+                                           config.keepaliveSeconds, nullptr, properties);
+            mosquitto_property_free_all(&properties);
+        } else {
+            rc = mosquitto_connect_bind_async(mosq_, config.broker.host.c_str(), config.broker.port,
+                                              config.keepaliveSeconds, nullptr);
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             std::string why = rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc);
             if (!tlsError_.empty())
@@ -150,7 +163,11 @@ std::optional<int> MqttSession::publish(const std::string& topic, const std::str
 
 bool MqttSession::subscribe(const std::string& filter)
 {
-    const int options = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED | MQTT_SUB_OPT_SEND_RETAIN_NEVER;
+    return subscribe(filter, MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED | MQTT_SUB_OPT_SEND_RETAIN_NEVER);
+}
+
+bool MqttSession::subscribe(const std::string& filter, int options)
+{
     return mosquitto_subscribe_v5(mosq_, nullptr, filter.c_str(), 1, options, nullptr) == MOSQ_ERR_SUCCESS;
 }
 

@@ -25,8 +25,15 @@ struct SessionConfig {
     std::optional<std::string> caFile;
     std::optional<std::string> certFile;
     std::optional<std::string> keyFile;
-    std::string willTopic;    // "offline", retained, QoS 1
+    std::string willTopic;    // "offline", retained, QoS 1; empty: no last will
     int keepaliveSeconds = 30;
+    // A session the broker keeps while the client is away (MQTT 5 Clean
+    // Start off, with this Session Expiry Interval); none: a clean session
+    // that ends with the connection.
+    std::optional<uint32_t> sessionExpirySeconds;
+    // MQTT 5 Receive Maximum: QoS 1 messages the broker may have in flight
+    // to us at once (libmosquitto's default 20 when none).
+    std::optional<int> receiveMaximum;
 };
 
 struct IncomingMessage {
@@ -68,6 +75,8 @@ public:
     // QoS 1, MQTT 5 options: never retained messages at subscribe time,
     // retain flag as published, not our own messages.
     bool subscribe(const std::string& filter);
+    // QoS 1 with the options given (MQTT_SUB_OPT_* of mqtt_protocol.h).
+    bool subscribe(const std::string& filter, int options);
     void disconnect();
 
     // libmosquitto's log lines of this session (the last OpenSSL error).
