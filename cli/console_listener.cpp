@@ -20,6 +20,10 @@ void ConsoleListener::onRoundCompleted(const velta36site::DeviceIdentity& device
 
 void ConsoleListener::onRoundTimedOut(const velta36site::DeviceIdentity& device)
 {
+    if (trace_) {
+        for (const std::string& line : frames_.timedOut(device.name, std::chrono::system_clock::now()))
+            console_.line(line);
+    }
     if (++timedOutInRow_.at(device.index) == kSilentRounds)
         console_.line(device.name + ": no answer " + std::to_string(kSilentRounds) + " times in a row (" +
                       device.place() + "); still polling");
@@ -65,14 +69,6 @@ void ConsoleListener::onTraffic(const refhost::TraceRecord& record)
     if (!trace_)
         return;
     for (const std::string& line : frames_.add(record))
-        console_.line(line);
-}
-
-void ConsoleListener::onRoundTimedOut(const velta36site::DeviceIdentity& device)
-{
-    if (!trace_)
-        return;
-    for (const std::string& line : frames_.timedOut(device.name, std::chrono::system_clock::now()))
         console_.line(line);
 }
 

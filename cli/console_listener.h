@@ -32,7 +32,6 @@ public:
     void onLineState(const velta36site::LineIdentity& line, bool open, const std::string& error) override;
     void onDatabaseFault(const velta36site::DeviceIdentity& device, const refhost::DatabaseHealth& health) override;
     void onTraffic(const refhost::TraceRecord& record) override;
-    void onRoundTimedOut(const velta36site::DeviceIdentity& device) override;
     void onPluginLog(const velta36site::DeviceIdentity& device, const std::string& line) override;
     void onCaptureStopped(const std::string& why) override;
 

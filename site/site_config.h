@@ -81,10 +81,6 @@ struct SiteConfig {
     Json::Value mqtt;
 };
 
-// The "port" that names the built-in simulated controller (a device's
-// port is then empty, as without --port).
-const char* const kSimulatorPort = "simulator";
-
 // Throws InputError with one line on bad input: a file that cannot be
 // read, bad or lax JSON (comments, trailing commas or text, a key twice),
 // an unknown key (with the key meant), a device without its "port", a bad
