@@ -326,10 +326,10 @@ TEST_F(CollectScenario, ATableRebuiltAndAFileReplacedWhileTheSitesRun)
     // The listing across sites: filters, newest first, the three formats.
     const std::string tool = std::string(VELTA36_TOOL) + " events --db '" + pg->conninfo(database) + "'";
     EXPECT_EQ(Output(tool + " --site south --device d2 --format csv --limit 2 --card 00000302"),
-              "site,device,seq,identity,id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason\n"
+              "site,device,seq,identity,id,data_id,EventTime,ReaderChannel,EventType,CardNo,Reason,Device,TypeName\n"
               "south,d2,101,"
                   + pg->execute(database, "SELECT identity FROM velta36_events WHERE site = 'south' AND card = '00000302'") +
-                  ",102,2,2024-03-05 07:08:00,1,1,00000302,刷卡进门成功\n");
+                  ",102,2,2024-03-05 07:08:00,1,1,00000302,刷卡进门成功,,granted in\n");
     const std::string table = Output(tool + " --site east --limit 3");
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3) << table;
     EXPECT_EQ(table.rfind("east/d", 0), 0u) << table;
