@@ -150,11 +150,20 @@ void CollectorSession::wakeNetwork()
 
 void CollectorSession::hand(Item&& item)
 {
+    parsed_.push_back(std::move(item));
+}
+
+void CollectorSession::handOver()
+{
+    if (parsed_.empty())
+        return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        inbox_.push_back(std::move(item));
-        ++backlog_;
+        for (Item& item : parsed_)
+            inbox_.push_back(std::move(item));
+        backlog_ += parsed_.size();
     }
+    parsed_.clear();
     wake_.notify_one();
 }
 
@@ -217,7 +226,7 @@ void CollectorSession::tryConnect()
     }
 }
 
-void CollectorSession::lose(const std::string& why)
+void CollectorSession::lose(std::string why)
 {
     if (session_ && subscribed_) {
         ++stats_.brokerLosses;
@@ -381,7 +390,7 @@ bool CollectorSession::readAvailable(int fd)
 bool CollectorSession::canRead() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return backlog_ + kReadMargin < maxPending_;
+    return backlog_ + parsed_.size() + kReadMargin < maxPending_;
 }
 
 void CollectorSession::run(const std::function<bool()>& stop)
@@ -427,6 +436,7 @@ void CollectorSession::run(const std::function<bool()>& stop)
         bool alive = true;
         if (ready > 0 && (descriptors[1].revents & (POLLIN | POLLHUP | POLLERR)))
             alive = readAvailable(descriptors[1].fd);
+        handOver();
         if (alive && session_->wantWrite())
             alive = session_->write();
         if (alive && Clock::now() >= nextMisc) {

@@ -92,12 +92,17 @@ private:
 
     void say(const std::string& line) const;
     void tryConnect();
-    void lose(const std::string& why);
+    // Takes the reason by value: it is often the session's own error text,
+    // and the session is released here.
+    void lose(std::string why);
     void publishReplays();
     bool readAvailable(int fd);
     bool canRead() const;
     void handleResponse(const std::string& site, const std::string& payload);
+    // Items parsed in one turn of the loop go to the writer together: one
+    // lock and one wake-up a turn, not one a message.
     void hand(Item&& item);
+    void handOver();
     void writerLoop();
     void wakeNetwork();
 
@@ -113,6 +118,7 @@ private:
     std::chrono::milliseconds reconnectWait_;
     std::optional<Clock::time_point> lostAt_;
     SessionStats stats_;
+    std::vector<Item> parsed_;   // this turn's, not yet handed over
 
     // Shared by the two threads.
     mutable std::mutex mutex_;
